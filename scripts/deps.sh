@@ -1,0 +1,24 @@
+# Sourced by the scripts: installs Debian packages only when they are missing.
+# Usage: mv_need_packages PACKAGE...
+
+mv_need_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What every build needs.
+MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+# What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
+# Google Benchmark.
+MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev)
