@@ -1,0 +1,143 @@
+// ModelData: the in-memory form of one model (materials, textures, geometries with their float
+// arrays, triangle lists and bone weights, the bone tree and its animations), filled by the
+// .mdl reader or the COLLADA importer and extended by the .ani reader. It owns every record;
+// the bone lists and parent/child links refer to bones it owns.
+//
+// Names, ids and paths are UTF-16 strings of at most text::kMaxNameUnits units; every lookup
+// compares them exactly and case-sensitively and takes the first match in list order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/matrix4.h"
+
+struct Material {
+  float diffuse[4] = {};   // red, green, blue, alpha
+  float ambient[4] = {};
+  float emission[4] = {};  // keyword "EMMITION"
+  float specular[4] = {};
+  std::u16string name;         // PolygonData::materialId refers to it
+  std::u16string textureName;  // Texture::id, empty for none
+};
+
+struct Texture {
+  std::u16string id;        // Material::textureName refers to it
+  std::u16string fileName;  // image path relative to the model's folder
+};
+
+// A vertex data source: positions, normals, colours and texture coordinates alike, told apart
+// only by the ids that a PolygonData names.
+struct FloatArray {
+  std::u16string id;
+  // Tuple size k as the file gave it; meaningful only when hasValues.
+  int32_t tupleSize = 0;
+  // The value list exists (the file's float line was read).
+  bool hasValues = false;
+  // The values, flat. Elements hold k floats for k = 2, 3, 4 and one float for any other k.
+  std::vector<float> values;
+
+  int32_t elementFloats() const { return tupleSize >= 2 && tupleSize <= 4 ? tupleSize : 1; }
+  // Number of elements (tuples for k = 2, 3, 4).
+  int64_t count() const { return static_cast<int64_t>(values.size()) / elementFloats(); }
+  // Element `index`, or null outside 0 <= index < count().
+  const float* at(int64_t index) const {
+    if (index < 0 || index >= count()) return nullptr;
+    return values.data() + index * elementFloats();
+  }
+};
+
+// One list of triangles: one index per corner into each source.
+struct PolygonData {
+  std::u16string materialId;  // Material::name
+  std::u16string vertexId;    // FloatArray of positions
+  std::u16string normalId;
+  std::u16string colorId;
+  std::vector<int32_t> vertexIndices;
+  std::vector<int32_t> normalIndices;
+  std::vector<int32_t> texIndices;
+  std::vector<int32_t> colorIndices;
+  std::vector<std::u16string> texIds;  // FloatArrays of texture coordinates
+};
+
+struct BoneWeight {
+  float boneIndex = 0;  // position in ModelData::bones, held as a float
+  float weight = 0;
+};
+
+struct Geometry {
+  static constexpr int kInfluences = 8;  // every vertex has exactly eight weight entries
+
+  std::u16string id;
+  Matrix4 bindShapeMatrix = kIdentityMatrix;
+  int32_t vertexCount = 0;
+  std::vector<std::unique_ptr<FloatArray>> floatArrays;
+  std::vector<std::unique_ptr<PolygonData>> polygonLists;
+
+  // The weight table: weightCount rows of eight influences. hasWeightTable is false until a
+  // reader creates it. `weights` stores the leading rows that hold data, eight entries a row;
+  // every row past them is all zeros, so a huge count in a file costs no memory.
+  bool hasWeightTable = false;
+  int32_t weightCount = 0;
+  std::vector<BoneWeight> weights;
+
+  // Influence `slot` (0..7) of vertex `row`; zeros for rows without stored data.
+  BoneWeight weightAt(int64_t row, int slot) const {
+    std::size_t i = static_cast<std::size_t>(row) * kInfluences + static_cast<std::size_t>(slot);
+    return row >= 0 && row < weightCount && i < weights.size() ? weights[i] : BoneWeight{};
+  }
+
+  const FloatArray* findFloatArray(std::u16string_view arrayId) const;
+};
+
+struct Bone {
+  std::u16string id;    // animation tracks address bones by id
+  std::u16string name;  // the bone tree and the bone list use the name
+  Matrix4 jointMatrix = kIdentityMatrix;
+  Matrix4 invBindMatrix = kIdentityMatrix;
+  std::vector<Bone*> children;  // in file order
+  Bone* parent = nullptr;       // null for a root
+  int32_t type = 0;
+};
+
+// One animated bone: a key time and a pose per key.
+struct BoneTrack {
+  std::u16string target;  // id of the animated bone
+  Bone* bone = nullptr;   // the bone of ModelData::bones with that id, or null
+  std::vector<float> keyTimes;
+  std::vector<Matrix4> poses;
+};
+
+struct AnimationSet {
+  std::u16string id;
+  std::vector<std::unique_ptr<BoneTrack>> tracks;
+};
+
+struct ModelData {
+  std::u16string modelId;
+  std::u16string colliderFilePath;  // relative to the model's folder; empty when none
+  std::vector<std::unique_ptr<Geometry>> geometries;
+  std::vector<std::unique_ptr<Material>> materials;
+  std::vector<std::unique_ptr<Texture>> textures;
+  std::vector<Bone*> rootBones;  // top bone of each tree, in file order
+  std::vector<Bone*> bones;      // position is the bone index
+  std::vector<std::unique_ptr<AnimationSet>> animations;
+
+  ModelData() = default;
+  ModelData(const ModelData&) = delete;
+  ModelData& operator=(const ModelData&) = delete;
+
+  // A new bone owned by this model, in no list yet.
+  Bone* newBone();
+
+  Bone* findBoneByName(std::u16string_view name) const;
+  Bone* findBoneById(std::u16string_view id) const;
+  Material* findMaterial(std::u16string_view name) const;
+  Texture* findTexture(std::u16string_view id) const;
+
+ private:
+  std::vector<std::unique_ptr<Bone>> boneStore_;  // every bone, each owned once
+};
