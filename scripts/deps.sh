@@ -22,3 +22,5 @@ MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
 # Google Benchmark.
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev)
+# What only the benchmarks need.
+MV_BENCH_PACKAGES=(libbenchmark-dev)
