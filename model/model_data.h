@@ -68,27 +68,32 @@ struct BoneWeight {
   float weight = 0;
 };
 
-struct Geometry {
-  static constexpr int kInfluences = 8;  // every vertex has exactly eight weight entries
+// Per-vertex bone influences: `rows` rows of eight (boneIndex, weight) entries. Only the
+// leading rows that hold data are stored; every later row reads as zeros, so a huge row count
+// in a file costs no memory.
+struct WeightTable {
+  static constexpr int kInfluences = 8;
 
+  bool created = false;  // a reader made the table (false: "null")
+  int64_t rows = 0;
+  std::vector<BoneWeight> stored;  // kInfluences entries per stored row
+
+  // Influence `slot` (0..7) of `row`; zeros outside the stored rows.
+  BoneWeight at(int64_t row, int slot) const {
+    if (row < 0 || row >= rows || slot < 0 || slot >= kInfluences) return {};
+    std::size_t i = static_cast<std::size_t>(row) * kInfluences + static_cast<std::size_t>(slot);
+    return i < stored.size() ? stored[i] : BoneWeight{};
+  }
+};
+
+struct Geometry {
   std::u16string id;
   Matrix4 bindShapeMatrix = kIdentityMatrix;
   int32_t vertexCount = 0;
   std::vector<std::unique_ptr<FloatArray>> floatArrays;
   std::vector<std::unique_ptr<PolygonData>> polygonLists;
-
-  // The weight table: weightCount rows of eight influences. hasWeightTable is false until a
-  // reader creates it. `weights` stores the leading rows that hold data, eight entries a row;
-  // every row past them is all zeros, so a huge count in a file costs no memory.
-  bool hasWeightTable = false;
+  WeightTable weights;
   int32_t weightCount = 0;
-  std::vector<BoneWeight> weights;
-
-  // Influence `slot` (0..7) of vertex `row`; zeros for rows without stored data.
-  BoneWeight weightAt(int64_t row, int slot) const {
-    std::size_t i = static_cast<std::size_t>(row) * kInfluences + static_cast<std::size_t>(slot);
-    return row >= 0 && row < weightCount && i < weights.size() ? weights[i] : BoneWeight{};
-  }
 
   const FloatArray* findFloatArray(std::u16string_view arrayId) const;
 };
