@@ -1,0 +1,183 @@
+#include "tools/field_content.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "tools/content_math.h"
+
+namespace content {
+namespace {
+
+constexpr float kTwoPi = 6.28318530718f;
+
+std::u16string tileName(int row, int column) {
+  return u"Field" + std::u16string(1, static_cast<char16_t>(u'0' + row)) + u"_" +
+         std::u16string(1, static_cast<char16_t>(u'0' + column));
+}
+
+std::u16string tileFile(int row, int column, const char16_t* suffix) {
+  return u"field" + std::u16string(1, static_cast<char16_t>(u'0' + row)) + u"-" +
+         std::u16string(1, static_cast<char16_t>(u'0' + column)) + suffix;
+}
+
+// The tile's lower-left corner in model units.
+void tileOrigin(int row, int column, float& x0, float& y0) {
+  x0 = (static_cast<float>(column) - 4.5f) * kTileSide;
+  y0 = (3.5f - static_cast<float>(row)) * kTileSide;
+}
+
+Vec3 terrainNormal(float x, float y) {
+  const float e = 1e-4f;
+  float dx = (terrainHeight(x + e, y) - terrainHeight(x - e, y)) / (2 * e);
+  float dy = (terrainHeight(x, y + e) - terrainHeight(x, y - e)) / (2 * e);
+  return normalize({-dx, -dy, 1});
+}
+
+// The tile's grid: (kTileQuads + 1)^2 corners, two triangles per quad, wound counter-clockwise
+// seen from above; the diagonal alternates so the surface has no directional bias.
+void tileGrid(int row, int column, std::vector<float>& positions, std::vector<float>& normals,
+              std::vector<float>& uvs, std::vector<int32_t>& indices) {
+  float x0, y0;
+  tileOrigin(row, column, x0, y0);
+  const int n = kTileQuads;
+  for (int j = 0; j <= n; ++j) {
+    for (int i = 0; i <= n; ++i) {
+      // Border corners are computed from the same global coordinates on both sides.
+      float x = x0 + kTileSide * static_cast<float>(i) / n;
+      float y = y0 + kTileSide * static_cast<float>(j) / n;
+      float z = terrainHeight(x, y);
+      Vec3 nrm = terrainNormal(x, y);
+      positions.insert(positions.end(), {x, y, z});
+      normals.insert(normals.end(), {nrm.x, nrm.y, nrm.z});
+      // The grass texture repeats four times across a tile.
+      uvs.insert(uvs.end(), {4.0f * static_cast<float>(i) / n, 4.0f * static_cast<float>(j) / n});
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      int32_t a = j * (n + 1) + i, b = a + 1, c = a + (n + 1), d = c + 1;
+      if ((i + j) % 2 == 0) {
+        indices.insert(indices.end(), {a, b, d, a, d, c});
+      } else {
+        indices.insert(indices.end(), {a, b, c, b, d, c});
+      }
+    }
+  }
+}
+
+std::unique_ptr<FloatArray> floatArray(std::u16string id, int32_t k, std::vector<float> values) {
+  auto a = std::make_unique<FloatArray>();
+  a->id = std::move(id);
+  a->tupleSize = k;
+  a->hasValues = true;
+  a->values = std::move(values);
+  return a;
+}
+
+}  // namespace
+
+float terrainHeight(float x, float y) {
+  // A few long swells (hundreds of world units) of a few world units each: gentle enough to
+  // walk over, clearly visible from behind the skeleton.
+  return 0.0022f * std::sin(kTwoPi * x / 0.37f + 0.3f) * std::cos(kTwoPi * y / 0.29f) +
+         0.0014f * std::sin(kTwoPi * (x + y) / 0.61f + 1.1f) +
+         0.0006f * std::cos(kTwoPi * (x - 2 * y) / 0.23f);
+}
+
+std::unique_ptr<ModelData> makeTileModel(int row, int column) {
+  auto model = std::make_unique<ModelData>();
+  std::u16string name = tileName(row, column);
+  model->modelId = name;
+  model->colliderFilePath = tileFile(row, column, u".cdr");
+
+  // A subtle tint per tile, so that movement across the field is easy to see.
+  uint32_t h = static_cast<uint32_t>(row * 7 + column) * 2654435761U;
+  float tint = 0.9f + 0.1f * static_cast<float>((h >> 8) & 0xFF) / 255.0f;
+  float warm = 0.03f * (static_cast<float>((h >> 16) & 0xFF) / 255.0f - 0.5f);
+  auto material = std::make_unique<Material>();
+  material->name = u"Grass";
+  material->textureName = u"grass_texture";
+  float diffuse[4] = {tint + warm, tint, tint - warm, 1}, ambient[4] = {0.35f, 0.37f, 0.33f, 1},
+        specular[4] = {0.05f, 0.05f, 0.05f, 1};
+  std::copy(diffuse, diffuse + 4, material->diffuse);
+  std::copy(ambient, ambient + 4, material->ambient);
+  std::copy(specular, specular + 4, material->specular);
+  model->materials.push_back(std::move(material));
+  auto texture = std::make_unique<Texture>();
+  texture->id = u"grass_texture";
+  texture->fileName = u"grass.png";
+  model->textures.push_back(std::move(texture));
+
+  std::vector<float> positions, normals, uvs;
+  std::vector<int32_t> indices;
+  tileGrid(row, column, positions, normals, uvs, indices);
+  auto geometry = std::make_unique<Geometry>();
+  geometry->id = name + u"-mesh";
+  geometry->vertexCount = static_cast<int32_t>(positions.size() / 3);
+  geometry->floatArrays.push_back(floatArray(name + u"-positions", 3, positions));
+  geometry->floatArrays.push_back(floatArray(name + u"-normals", 3, normals));
+  geometry->floatArrays.push_back(floatArray(name + u"-uv", 2, uvs));
+  auto polygons = std::make_unique<PolygonData>();
+  polygons->materialId = u"Grass";
+  polygons->vertexId = name + u"-positions";
+  polygons->normalId = name + u"-normals";
+  polygons->texIds.push_back(name + u"-uv");
+  polygons->vertexIndices = indices;
+  polygons->normalIndices = indices;
+  polygons->texIndices = indices;
+  geometry->polygonLists.push_back(std::move(polygons));
+  model->geometries.push_back(std::move(geometry));
+  return model;
+}
+
+std::unique_ptr<ColliderSet> makeTileColliders(int row, int column) {
+  std::vector<float> positions, normals, uvs;
+  std::vector<int32_t> indices;
+  tileGrid(row, column, positions, normals, uvs, indices);
+  std::u16string name = tileName(row, column);
+  auto set = std::make_unique<ColliderSet>();
+  set->modelId = name;
+  auto c = std::make_unique<Collider>();
+  c->id = name + u"-ground";
+  c->vertexCount = static_cast<int32_t>(positions.size() / 3);
+  c->colliderType = kColliderMesh;
+  c->floatArrays.push_back(floatArray(u"ground-positions", 3, positions));
+  c->floatArrays.push_back(floatArray(u"ground-normals", 3, normals));
+  auto polygons = std::make_unique<ColliderPolygon>();
+  polygons->vertexId = u"ground-positions";
+  polygons->normalId = u"ground-normals";
+  polygons->vertexIndices = indices;
+  polygons->normalIndices = indices;
+  c->cornerCount = static_cast<int32_t>(indices.size());
+  c->polygonLists.push_back(std::move(polygons));
+  set->colliders.push_back(std::move(c));
+  return set;
+}
+
+Image makeGrassTexture() {
+  Image image;
+  image.width = image.height = 256;
+  image.rgba.resize(256 * 256 * 4);
+  for (int y = 0; y < 256; ++y) {
+    for (int x = 0; x < 256; ++x) {
+      float fx = static_cast<float>(x), fy = static_cast<float>(y);
+      float patches = textureNoise(fx, fy, 64, 256, 21);
+      float clumps = textureNoise(fx, fy, 16, 256, 22);
+      float blades = textureNoise(fx * 2.0f, fy * 0.5f, 4, 256, 23);
+      float earth = std::clamp((0.35f - patches) * 4.0f, 0.0f, 1.0f) * 0.6f;
+      float g = 0.55f + 0.25f * clumps + 0.2f * blades;
+      float r = (70 + 40 * clumps) * (1 - earth) + 120 * earth;
+      float gr = (120 + 60 * g) * (1 - earth) + 100 * earth;
+      float b = (45 + 20 * blades) * (1 - earth) + 70 * earth;
+      uint8_t* p = &image.rgba[static_cast<std::size_t>(y * 256 + x) * 4];
+      p[0] = static_cast<uint8_t>(std::clamp(r * g, 0.0f, 250.0f));
+      p[1] = static_cast<uint8_t>(std::clamp(gr * g, 0.0f, 250.0f));
+      p[2] = static_cast<uint8_t>(std::clamp(b * g, 0.0f, 250.0f));
+      p[3] = 255;
+    }
+  }
+  return image;
+}
+
+}  // namespace content
