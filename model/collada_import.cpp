@@ -1,11 +1,78 @@
 #include "model/collada_import.h"
 
-#include <cstdio>
+#include <memory>
+#include <string>
 
+#include "model/collada/collada_context.h"
 #include "model/model_data.h"
+#include "platform/number_text.h"
+#include "platform/text.h"
 
-// Placeholder until the importer lands: every document is refused.
-bool importCollada(ModelData&, const std::filesystem::path& fileName) {
-  std::fprintf(stderr, "%s: COLLADA import is not available\n", fileName.c_str());
+namespace {
+
+// The file's base name: a case-sensitive ".dae" suffix dropped, then the last piece between
+// "/", "\" and line feeds.
+std::u16string modelIdFor(const std::filesystem::path& fileName) {
+  std::u16string name = text::fromUtf8(fileName.string());
+  constexpr std::u16string_view kSuffix = u".dae";
+  if (name.size() >= kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(),
+                                                    kSuffix) == 0) {
+    name.resize(name.size() - kSuffix.size());
+  }
+  std::u16string_view last;
+  text::forEachToken(std::u16string_view(name), std::u16string_view(u"/\\\n"),
+                     [&](std::u16string_view piece) {
+                       last = piece;
+                       return true;
+                     });
+  return text::boundedName(last);
+}
+
+// The defaults skip comments, processing instructions and the declaration, which play no part.
+constexpr unsigned kParseOptions = pugi::parse_default;
+
+bool importDocument(ModelData& model, const pugi::xml_document& document, const std::string& name,
+                    const std::filesystem::path& fileName, std::FILE* messages) {
+  collada::ImportContext context{model, document, name, messages};
+  if (!document.child("COLLADA")) context.warn("no COLLADA element; nothing to import");
+  model.modelId = modelIdFor(fileName);
+  collada::importImages(context);
+  collada::importMaterials(context);
+  collada::importGeometries(context);
+  collada::importSkins(context);
+  collada::importNodes(context);
+  collada::importAnimations(context);
+  return true;
+}
+
+bool reportParseError(const std::string& name, const pugi::xml_parse_result& result,
+                      std::FILE* messages) {
+  if (messages != nullptr) {
+    if (result.status == pugi::status_file_not_found || result.status == pugi::status_io_error) {
+      std::fprintf(messages, "%s: cannot read the file\n", name.c_str());
+    } else {
+      std::fprintf(messages, "%s: not a readable XML document: %s at byte %lld\n", name.c_str(),
+                   result.description(), static_cast<long long>(result.offset));
+    }
+  }
   return false;
+}
+
+}  // namespace
+
+bool importCollada(ModelData& model, const std::filesystem::path& fileName) {
+  const std::string name = fileName.string();
+  auto document = std::make_unique<pugi::xml_document>();
+  pugi::xml_parse_result result = document->load_file(fileName.c_str(), kParseOptions);
+  if (!result) return reportParseError(name, result, stderr);
+  return importDocument(model, *document, name, fileName, stderr);
+}
+
+bool importColladaText(ModelData& model, std::string_view xml,
+                       const std::filesystem::path& fileName, std::FILE* messages) {
+  const std::string name = fileName.string();
+  auto document = std::make_unique<pugi::xml_document>();
+  pugi::xml_parse_result result = document->load_buffer(xml.data(), xml.size(), kParseOptions);
+  if (!result) return reportParseError(name, result, messages);
+  return importDocument(model, *document, name, fileName, messages);
 }

@@ -2,11 +2,21 @@
 // geometries, skins, nodes, animations, in that order).
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 struct ModelData;
 
 // Imports `fileName` (relative to the current directory) into `model`; the model id is the
 // file name without folder and without a lower-case ".dae" suffix. Returns false, with one line
-// on stderr naming the file and the reason, when the document cannot be read or parsed.
+// on stderr naming the file and the reason, when the document cannot be read or parsed; the
+// model is then left untouched. A record the document leaves incomplete (an image without
+// "init_from", a geometry without "mesh", ...) is skipped with one warning line and the import
+// goes on.
 bool importCollada(ModelData& model, const std::filesystem::path& fileName);
+
+// As importCollada, for a document already in memory; `fileName` gives the model id and names
+// the document in messages, which go to `messages` (null: none).
+bool importColladaText(ModelData& model, std::string_view document,
+                       const std::filesystem::path& fileName, std::FILE* messages = stderr);

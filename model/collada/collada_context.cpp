@@ -1,0 +1,98 @@
+#include "model/collada/collada_context.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/number_text.h"
+#include "platform/text.h"
+
+namespace collada {
+namespace {
+
+// XML white space: exporters wrap long number lists over several lines.
+constexpr std::string_view kSeparators = " \t\r\n";
+
+pugi::xml_node firstAlong(pugi::xml_node from, const char* const* step, const char* const* end) {
+  for (pugi::xml_node child = from.child(*step); child; child = child.next_sibling(*step)) {
+    if (child.type() != pugi::node_element) continue;
+    if (step + 1 == end) return child;
+    if (pugi::xml_node found = firstAlong(child, step + 1, end)) return found;
+  }
+  return {};
+}
+
+// Room for the numbers of `chars`, but never more than it can hold: counts in the document
+// may be anything.
+std::size_t reserveFor(std::string_view chars, int64_t limit) {
+  int64_t most = static_cast<int64_t>(chars.size() / 2 + 1);
+  return static_cast<std::size_t>(std::max<int64_t>(0, std::min(limit, most)));
+}
+
+}  // namespace
+
+void ImportContext::warn(const char* format, ...) const {
+  if (messages == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  std::fprintf(messages, "%s: warning: ", fileName.c_str());
+  std::vfprintf(messages, format, args);
+  std::fputc('\n', messages);
+  va_end(args);
+}
+
+pugi::xml_node firstAlong(pugi::xml_node from, std::initializer_list<const char*> path) {
+  if (path.size() == 0) return {};
+  return firstAlong(from, path.begin(), path.end());
+}
+
+pugi::xml_node childWhere(pugi::xml_node parent, const char* name, const char* attribute,
+                          std::string_view value) {
+  for (pugi::xml_node child = parent.child(name); child; child = child.next_sibling(name)) {
+    if (child.type() != pugi::node_element) continue;
+    pugi::xml_attribute a = child.attribute(attribute);
+    if (a && value == a.value()) return child;
+  }
+  return {};
+}
+
+int32_t intAttribute(pugi::xml_node element, const char* name) {
+  return text::parseInt32(std::string_view(element.attribute(name).value()));
+}
+
+std::string_view reference(std::string_view value) {
+  if (!value.empty()) value.remove_prefix(1);
+  return value;
+}
+
+std::u16string nameOf(std::string_view utf8) { return text::boundedName(text::fromUtf8(utf8)); }
+
+void appendFloats(std::string_view chars, int64_t limit, std::vector<float>& out) {
+  if (limit <= 0) return;
+  out.reserve(out.size() + reserveFor(chars, limit));
+  int64_t left = limit;
+  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+    out.push_back(text::parseFloat(token));
+    return --left > 0;
+  });
+}
+
+void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out) {
+  if (limit <= 0) return;
+  out.reserve(out.size() + reserveFor(chars, limit));
+  int64_t left = limit;
+  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+    out.push_back(text::parseInt32(token));
+    return --left > 0;
+  });
+}
+
+void readMatrix(std::string_view chars, Matrix4& matrix) {
+  std::size_t i = 0;
+  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+    matrix[i++] = text::parseFloat(token);
+    return i < matrix.size();
+  });
+}
+
+}  // namespace collada

@@ -1,0 +1,97 @@
+// Shared by the six COLLADA import steps (images, materials, geometries, skins, nodes,
+// animations): the import context with its warning channel, element selection along child
+// paths, and the conversion of element text to numbers and names. Internal to mv_model.
+//
+// Element selection walks child elements by name, which selects the same nodes as the
+// equivalent child-step paths would and ignores the default namespace (names match as
+// written). Attribute filters are written out as explicit comparisons, so ids from the file
+// never become part of a query.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/matrix4.h"
+
+struct ModelData;
+
+namespace collada {
+
+struct ImportContext {
+  ModelData& model;
+  pugi::xml_node document;  // the document node; "COLLADA" is its element child
+  std::string fileName;     // for messages
+  std::FILE* messages;      // warnings go here; null keeps the import quiet
+
+  // One line "FILE: warning: ..." (printf-style).
+  void warn(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+};
+
+// The six steps, run in this order by the driver; each only appends to the model.
+void importImages(const ImportContext& context);
+void importMaterials(const ImportContext& context);
+void importGeometries(const ImportContext& context);
+void importSkins(const ImportContext& context);
+void importNodes(const ImportContext& context);
+void importAnimations(const ImportContext& context);
+
+// Calls `f(element)` for every element reached from `from` along `path` (child element names),
+// in document order.
+template <class F>
+void forEachAlong(pugi::xml_node from, std::initializer_list<const char*> path, F&& f);
+
+// The first element along `path` in document order, or an empty node.
+pugi::xml_node firstAlong(pugi::xml_node from, std::initializer_list<const char*> path);
+
+// The first child element of `parent` named `name` whose attribute `attribute` equals `value`.
+pugi::xml_node childWhere(pugi::xml_node parent, const char* name, const char* attribute,
+                          std::string_view value);
+
+// The text content of an element (its first text or CDATA child).
+inline std::string_view textOf(pugi::xml_node element) { return element.text().get(); }
+
+// An attribute as an int32 (0 when it is missing or no number).
+int32_t intAttribute(pugi::xml_node element, const char* name);
+
+// A "#"-reference or "source" attribute without its first character (empty stays empty).
+std::string_view reference(std::string_view value);
+
+// A name, id or path from the document, as the model stores it (UTF-16, bounded).
+std::u16string nameOf(std::string_view utf8);
+
+// Appends at most `limit` numbers of `chars` (separated by XML white space) to `out`.
+void appendFloats(std::string_view chars, int64_t limit, std::vector<float>& out);
+void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out);
+
+// Overwrites the leading entries of `matrix` with the first (up to 16) numbers of `chars`.
+void readMatrix(std::string_view chars, Matrix4& matrix);
+
+// ---- implementation of the template ----
+
+namespace detail {
+template <class F>
+void forEachAlong(pugi::xml_node from, const char* const* step, const char* const* end, F& f) {
+  for (pugi::xml_node child = from.child(*step); child; child = child.next_sibling(*step)) {
+    if (child.type() != pugi::node_element) continue;
+    if (step + 1 == end) {
+      f(child);
+    } else {
+      forEachAlong(child, step + 1, end, f);
+    }
+  }
+}
+}  // namespace detail
+
+template <class F>
+void forEachAlong(pugi::xml_node from, std::initializer_list<const char*> path, F&& f) {
+  if (path.size() == 0) return;
+  detail::forEachAlong(from, path.begin(), path.end(), f);
+}
+
+}  // namespace collada

@@ -1,0 +1,194 @@
+// Geometries: sources become float arrays, triangle lists become polygon lists with one index
+// per corner and per semantic.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/collada/collada_context.h"
+#include "model/model_data.h"
+
+namespace collada {
+namespace {
+
+// One input offset per semantic that the model keeps; -1 when the list has no such input.
+struct InputOffsets {
+  int32_t vertex = -1;
+  int32_t normal = -1;
+  int32_t texture = -1;
+  int32_t color = -1;
+};
+
+// Appends the indices of corner `corner` (whose values start at P[corner * stride]).
+inline void appendCorner(const std::vector<int32_t>& p, int64_t stride, int64_t corner,
+                         const InputOffsets& offsets, PolygonData& list) {
+  const int32_t* values = p.data() + corner * stride;
+  if (offsets.vertex >= 0) list.vertexIndices.push_back(values[offsets.vertex]);
+  if (offsets.normal >= 0) list.normalIndices.push_back(values[offsets.normal]);
+  if (offsets.texture >= 0) list.texIndices.push_back(values[offsets.texture]);
+  if (offsets.color >= 0) list.colorIndices.push_back(values[offsets.color]);
+}
+
+void reserveCorners(const InputOffsets& offsets, std::size_t corners, PolygonData& list) {
+  if (offsets.vertex >= 0) list.vertexIndices.reserve(corners);
+  if (offsets.normal >= 0) list.normalIndices.reserve(corners);
+  if (offsets.texture >= 0) list.texIndices.reserve(corners);
+  if (offsets.color >= 0) list.colorIndices.reserve(corners);
+}
+
+// Polygon corner counts of a polylist, or empty when every polygon is a triangle (or the list
+// gives none): such lists are read corner after corner.
+std::vector<int32_t> polygonSizes(pugi::xml_node list) {
+  std::vector<int32_t> sizes;
+  pugi::xml_node vcount = list.child("vcount");
+  if (!vcount) return sizes;
+  appendInts(textOf(vcount), INT64_MAX, sizes);
+  if (std::all_of(sizes.begin(), sizes.end(), [](int32_t n) { return n == 3; })) sizes.clear();
+  return sizes;
+}
+
+std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist) {
+  auto polygons = std::make_unique<PolygonData>();
+  InputOffsets offsets;
+  int64_t maxOffset = 0;
+  if (pugi::xml_attribute material = list.attribute("material")) {
+    polygons->materialId = nameOf(material.value());
+  }
+  for (pugi::xml_node input = list.child("input"); input; input = input.next_sibling("input")) {
+    std::string_view semantic = input.attribute("semantic").value();
+    std::string_view source = reference(input.attribute("source").value());
+    int32_t offset = intAttribute(input, "offset");
+    if (semantic == "VERTEX") {
+      polygons->vertexId = nameOf(source);
+      offsets.vertex = offset;
+    } else if (semantic == "NORMAL") {
+      polygons->normalId = nameOf(source);
+      offsets.normal = offset;
+    } else if (semantic == "TEXCOORD") {
+      polygons->texIds.push_back(nameOf(source));
+      offsets.texture = offset;
+    } else if (semantic == "COLOR") {
+      polygons->colorId = nameOf(source);
+      offsets.color = offset;
+    }
+    maxOffset = std::max<int64_t>(maxOffset, offset);
+  }
+
+  std::vector<int32_t> p;
+  appendInts(textOf(list.child("p")), INT64_MAX, p);
+  const int64_t stride = maxOffset + 1;
+  // Only complete corners: a cut-off last corner would index past the list.
+  const int64_t corners = static_cast<int64_t>(p.size()) / stride;
+
+  std::vector<int32_t> sizes = isPolylist ? polygonSizes(list) : std::vector<int32_t>();
+  if (sizes.empty()) {
+    reserveCorners(offsets, static_cast<std::size_t>(corners), *polygons);
+    for (int64_t k = 0; k < corners; ++k) appendCorner(p, stride, k, offsets, *polygons);
+    return polygons;
+  }
+
+  // Polygons of any size become fans (corners 0, i, i + 1); polygons of fewer than three
+  // corners make no triangle. A polygon cut off by the end of the list is dropped.
+  int64_t triangles = 0;
+  for (int32_t n : sizes) triangles += std::max<int64_t>(0, n - 2);
+  reserveCorners(offsets, static_cast<std::size_t>(std::min(triangles * 3, corners * 3)), *polygons);
+  int64_t first = 0;
+  for (int32_t n : sizes) {
+    int64_t size = std::max<int32_t>(n, 0);
+    if (first + size > corners) break;
+    for (int64_t i = 1; i + 1 < size; ++i) {
+      appendCorner(p, stride, first, offsets, *polygons);
+      appendCorner(p, stride, first + i, offsets, *polygons);
+      appendCorner(p, stride, first + i + 1, offsets, *polygons);
+    }
+    first += size;
+  }
+  return polygons;
+}
+
+// Reads one "source" of a mesh into a float array; returns null (with a warning where the
+// document is at fault) when the source cannot be used.
+std::unique_ptr<FloatArray> readSource(const ImportContext& context, const char* geometryId,
+                                       pugi::xml_node source, std::string_view positionSourceId,
+                                       std::string_view verticesId, Geometry& geometry) {
+  pugi::xml_attribute id = source.attribute("id");
+  if (!id) {
+    context.warn("geometry \"%s\": source without \"id\" skipped", geometryId);
+    return nullptr;
+  }
+  pugi::xml_node floatArray = source.child("float_array");
+  if (!floatArray) {
+    context.warn("geometry \"%s\": source \"%s\" without \"float_array\" skipped", geometryId,
+                 id.value());
+    return nullptr;
+  }
+  int32_t count = intAttribute(floatArray, "count");
+  if (count < 1) return nullptr;
+  pugi::xml_node accessor = firstAlong(source, {"technique_common", "accessor"});
+  int32_t stride = intAttribute(accessor, "stride");
+  if (stride < 1) {
+    context.warn("geometry \"%s\": source \"%s\" without a positive accessor \"stride\" skipped",
+                 geometryId, id.value());
+    return nullptr;
+  }
+
+  auto array = std::make_unique<FloatArray>();
+  const bool isPosition = positionSourceId == id.value();
+  // VERTEX inputs name the vertices element, so the positions go by its id.
+  array->id = nameOf(isPosition ? verticesId : std::string_view(id.value()));
+  if (isPosition) geometry.vertexCount = count / stride;
+  array->tupleSize = stride;
+  if (stride == 2 || stride == 3) {
+    array->hasValues = true;
+    appendFloats(textOf(floatArray), count, array->values);
+    // A last tuple cut short by the count is completed with zeros.
+    std::size_t tuples = (array->values.size() + stride - 1) / stride;
+    array->values.resize(tuples * stride, 0.0f);
+  }
+  return array;
+}
+
+void importGeometry(const ImportContext& context, pugi::xml_node element) {
+  pugi::xml_attribute id = element.attribute("id");
+  if (!id) {
+    context.warn("geometry without \"id\" skipped");
+    return;
+  }
+  pugi::xml_node mesh = element.child("mesh");
+  if (!mesh) {
+    context.warn("geometry \"%s\" without \"mesh\" skipped", id.value());
+    return;
+  }
+  pugi::xml_node vertices = mesh.child("vertices");
+  pugi::xml_attribute verticesId = vertices.attribute("id");
+  if (!vertices || !verticesId) {
+    context.warn("geometry \"%s\" without \"vertices\" and its \"id\" skipped", id.value());
+    return;
+  }
+  std::string_view positionSourceId = reference(vertices.child("input").attribute("source").value());
+
+  auto geometry = std::make_unique<Geometry>();
+  geometry->id = nameOf(id.value());
+  for (pugi::xml_node source = mesh.child("source"); source; source = source.next_sibling("source")) {
+    auto array = readSource(context, id.value(), source, positionSourceId, verticesId.value(),
+                            *geometry);
+    if (array) geometry->floatArrays.push_back(std::move(array));
+  }
+
+  // Polylists win when a mesh has both kinds.
+  const bool isPolylist = static_cast<bool>(mesh.child("polylist"));
+  const char* kind = isPolylist ? "polylist" : "triangles";
+  for (pugi::xml_node list = mesh.child(kind); list; list = list.next_sibling(kind)) {
+    geometry->polygonLists.push_back(readPolygonList(list, isPolylist));
+  }
+  context.model.geometries.push_back(std::move(geometry));
+}
+
+}  // namespace
+
+void importGeometries(const ImportContext& context) {
+  forEachAlong(context.document, {"COLLADA", "library_geometries", "geometry"},
+               [&](pugi::xml_node element) { importGeometry(context, element); });
+}
+
+}  // namespace collada
