@@ -1,0 +1,204 @@
+#include "model/block_reader.h"
+
+#include <limits>
+
+#include "platform/number_text.h"
+#include "platform/text.h"
+
+namespace blocks {
+namespace {
+
+constexpr std::u16string_view kFloatArrayId = u"FLOAT_ARRAY_ID";
+constexpr std::u16string_view kFloatArrayFloatCount = u"FLOAT_ARRAY_FLOAT_COUNT";
+constexpr std::u16string_view kFloatArrayCount = u"FLOAT_ARRAY_COUNT";
+constexpr std::u16string_view kFloatArray = u"FLOAT_ARRAY";
+constexpr std::u16string_view kFloatArrayEnd = u"FLOAT_ARRAY_END";
+constexpr std::u16string_view kWeightsSize = u"WEIGHTS_SIZE";
+constexpr std::u16string_view kApplyBoneNum = u"APPLY_BONE_NUM";
+constexpr std::u16string_view kWeightsEnd = u"WEIGHTS_END";
+
+// Bone indices are stored a little above the file's value so that truncating them to an
+// integer never lands one below.
+constexpr double kBoneIndexBias = 0.00001;
+
+void firstTwoTokens(std::u16string_view line, std::u16string_view separators,
+                    std::u16string_view& first, std::u16string_view& second) {
+  first = {};
+  second = {};
+  int seen = 0;
+  text::forEachToken(line, separators, [&](std::u16string_view token) {
+    (seen++ == 0 ? first : second) = token;
+    return seen < 2;
+  });
+}
+
+// The float value of a wide token; numbers are ASCII, anything else ends the number.
+float parseWideFloat(std::u16string_view token) {
+  std::string ascii(token.size(), '\0');
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    ascii[i] = token[i] < 0x80 ? static_cast<char>(token[i]) : '\x7F';
+  }
+  return text::parseFloat(ascii);
+}
+
+// Fills the value list of a float array from the line after "FLOAT_ARRAY": at most n x k
+// floats. A short line keeps the tuples it begins, the last one completed with zeros; no tuple
+// is invented beyond the line, so a wrong count cannot make the list huge.
+void readFloatArrayValues(BlockReader& reader, FloatArray& array, int32_t k, int32_t n,
+                          const FloatArrayRules& rules) {
+  array.hasValues = true;
+  array.tupleSize = k;
+  array.values.clear();
+  const bool tuples = k >= 2 && k <= 4;
+  const bool keep = tuples || rules.keepOtherTupleSizes;
+  const int64_t wanted = static_cast<int64_t>(n) * k;
+  int64_t taken = 0;
+  reader.forEachNumberToken(countedLineBytes(n, k), [&](std::string_view token) {
+    if (taken >= wanted) return false;
+    if (keep) array.values.push_back(text::parseFloat(token));
+    ++taken;
+    return true;
+  });
+  if (tuples) {
+    std::size_t k2 = static_cast<std::size_t>(k);
+    array.values.resize((array.values.size() + k2 - 1) / k2 * k2, 0.0f);
+  }
+}
+
+// Fills the table from the line after "APPLY_BONE_NUM": pairs in file order, row after row of
+// `b` influences; influences beyond eight are dropped and missing ones stay 0, 0.
+void readWeightValues(BlockReader& reader, WeightTable& table, int32_t s, int32_t b) {
+  table = WeightTable{};
+  table.created = true;
+  table.rows = s;
+  const int64_t maxFloats = 2 * static_cast<int64_t>(s) * b;
+  int64_t used = 0;
+  reader.forEachNumberToken(countedLineBytes(s, b), [&](std::string_view token) {
+    if (used >= maxFloats) return false;
+    const int64_t pair = used / 2;
+    const int64_t row = pair / b;
+    const int64_t slot = pair % b;
+    if (slot < WeightTable::kInfluences) {
+      const std::size_t index =
+          static_cast<std::size_t>(row) * WeightTable::kInfluences + static_cast<std::size_t>(slot);
+      if (table.stored.size() <= index) {
+        table.stored.resize(static_cast<std::size_t>(row + 1) * WeightTable::kInfluences);
+      }
+      const double value = text::parseDouble(token);
+      if (used % 2 == 0) {
+        table.stored[index].boneIndex = static_cast<float>(value + kBoneIndexBias);
+      } else {
+        table.stored[index].weight = static_cast<float>(value);
+      }
+    }
+    ++used;
+    return true;
+  });
+}
+
+}  // namespace
+
+std::size_t countedLineBytes(int64_t numbers, int64_t perNumber) {
+  if (numbers <= 0 || perNumber <= 0) return 0;
+  constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+  const unsigned __int128 bytes = static_cast<unsigned __int128>(numbers) *
+                                  static_cast<unsigned __int128>(perNumber) * 128u;
+  return bytes > kMax ? kMax : static_cast<std::size_t>(bytes);
+}
+
+bool BlockReader::nextKeywordLine(std::u16string_view separators) {
+  if (!lines_.readWide(kLineUnits, line_)) {
+    keyword_ = {};
+    value_ = {};
+    return false;
+  }
+  firstTwoTokens(line_, separators, keyword_, value_);
+  return true;
+}
+
+std::u16string BlockReader::value() const { return text::boundedName(value_); }
+
+int32_t BlockReader::intValue() const { return text::parseInt32(value_); }
+
+float BlockReader::floatValue() const { return parseWideFloat(value_); }
+
+std::u16string BlockReader::readValueLine(std::size_t units) {
+  std::u16string line;
+  lines_.readWide(units, line);
+  std::u16string_view first;
+  text::forEachToken(std::u16string_view(line), kValueSeparators, [&](std::u16string_view token) {
+    first = token;
+    return false;
+  });
+  return text::boundedName(first);
+}
+
+std::vector<std::u16string> BlockReader::readNameLine(std::size_t units) {
+  std::u16string line;
+  lines_.readWide(units, line);
+  std::vector<std::u16string> names;
+  text::forEachToken(std::u16string_view(line), kValueSeparators, [&](std::u16string_view token) {
+    names.push_back(text::boundedName(token));
+    return true;
+  });
+  return names;
+}
+
+bool BlockReader::readFloats(std::size_t bufferBytes, float* out, int count) {
+  for (int i = 0; i < count; ++i) out[i] = 0.0f;
+  int got = 0;
+  return forEachNumberToken(bufferBytes, [&](std::string_view token) {
+    if (got >= count) return false;
+    out[got++] = text::parseFloat(token);
+    return true;
+  });
+}
+
+void BlockReader::readIndices(std::size_t bufferBytes, std::vector<int32_t>& out) {
+  forEachNumberToken(bufferBytes, [&](std::string_view token) {
+    out.push_back(text::parseInt32(token));
+    return true;
+  });
+}
+
+bool readFloatArrayBlock(BlockReader& reader, FloatArray& array, const FloatArrayRules& rules) {
+  int32_t k = -1;
+  int32_t n = -1;
+  while (reader.nextKeywordLine(kInnerSeparators)) {
+    if (reader.is(kFloatArrayId)) {
+      array.id = reader.value();
+    } else if (reader.is(kFloatArrayFloatCount)) {
+      k = reader.intValue();
+    } else if (reader.is(kFloatArrayCount)) {
+      n = reader.intValue();
+    } else if (reader.is(kFloatArray)) {
+      const bool counted = rules.acceptZeroCounts ? (k >= 0 && n >= 0) : (k > 0 && n > 0);
+      if (counted) readFloatArrayValues(reader, array, k, n, rules);
+    } else if (reader.is(kFloatArrayEnd)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool readWeightsBlock(BlockReader& reader, WeightTable& table, int32_t& weightCount) {
+  int32_t s = -1;
+  while (reader.nextKeywordLine(kInnerSeparators)) {
+    if (reader.is(kWeightsSize)) {
+      s = reader.intValue();
+      weightCount = s;
+    } else if (reader.is(kApplyBoneNum)) {
+      const int32_t b = reader.intValue();
+      if (s >= 1 && b >= 1) readWeightValues(reader, table, s, b);
+    } else if (reader.is(kWeightsEnd)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void readCountedIndices(BlockReader& reader, int32_t count, std::vector<int32_t>& out) {
+  if (count >= 1) reader.readIndices(countedLineBytes(count), out);
+}
+
+}  // namespace blocks
