@@ -35,6 +35,7 @@ struct ColliderPolygon {
   std::u16string normalId;
   std::vector<int32_t> vertexIndices;  // every three corners form a triangle
   std::vector<int32_t> normalIndices;
+  int32_t cornerCounter = 0;  // corners built from this list
 };
 
 struct Collider {
