@@ -1,0 +1,188 @@
+// RenderDevice: the Vulkan device and everything the three passes draw with: the off-screen
+// targets, the depth buffer, the frame constant buffer, the full-screen quad, the slot table,
+// the pipeline layout standing in for the root signature, the six pipelines, and the GPU copies
+// of the meshes. It renders into an off-screen back buffer of the render size; a window's
+// swapchain (or a screenshot) takes its picture from there.
+//
+// Only this module and its .cpp know Vulkan's objects; callers hand it MeshSets and lists of
+// what to draw.
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "render/camera.h"
+#include "render/descriptor_slots.h"
+#include "render/mesh_set.h"
+
+struct GpuBuffer {
+  VkBuffer buffer = VK_NULL_HANDLE;
+  VkDeviceMemory memory = VK_NULL_HANDLE;
+  VkDeviceSize size = 0;
+  void* mapped = nullptr;  // host-visible buffers stay mapped
+};
+
+struct GpuImage {
+  VkImage image = VK_NULL_HANDLE;
+  VkDeviceMemory memory = VK_NULL_HANDLE;
+  VkImageView view = VK_NULL_HANDLE;
+  VkFormat format = VK_FORMAT_UNDEFINED;
+  uint32_t width = 0, height = 0;
+};
+
+// What a slot binds: an image view or a buffer range.
+struct SlotBinding {
+  VkImageView imageView = VK_NULL_HANDLE;
+  VkBuffer buffer = VK_NULL_HANDLE;
+  VkDeviceSize offset = 0, range = 0;
+};
+
+// The GPU side of one MeshSet: per geometry a vertex buffer and per submesh an index buffer.
+struct GpuMesh {
+  struct Geometry {
+    GpuBuffer vertices;
+    std::vector<GpuBuffer> indices;
+  };
+  std::vector<Geometry> geometries;
+};
+
+// A texture loaded for a MeshSet; GpuMaterial::texture points at one.
+struct GpuTexture {
+  GpuImage image;
+  int64_t slot = -1;
+};
+
+// What one frame draws: the MeshSets of the visible objects of the Scene's three lists.
+struct FrameDrawLists {
+  std::vector<const MeshSet*> first;   // the character: pipeline 6 into the layer targets
+  std::vector<const MeshSet*> second;  // pipeline 1, after the third list
+  std::vector<const MeshSet*> third;   // the field tiles: pipeline 1 into the scene colour
+};
+
+struct RenderDeviceOptions {
+  int32_t renderWidth = 1920;
+  int32_t renderHeight = 1080;
+  std::string shaderFolder = "shader";  // vs1.cso ... ps6.cso
+  bool validation = false;              // Khronos validation with synchronization checks
+  // Instance extensions a window system needs (e.g. surface creation); empty for headless.
+  std::vector<const char*> instanceExtensions;
+};
+
+class RenderDevice {
+ public:
+  RenderDevice() = default;
+  ~RenderDevice();
+  RenderDevice(const RenderDevice&) = delete;
+  RenderDevice& operator=(const RenderDevice&) = delete;
+
+  // Creates the device, targets, buffers, pipeline layout and the six pipelines. Returns false
+  // with one line in `error` (a missing or bad shader file is named) when the device cannot be
+  // used.
+  bool create(const RenderDeviceOptions& options, std::string* error);
+
+  // Loads an image file as a texture (stored bottom row first, B8G8R8A8) and registers it in a
+  // slot. False, with `error` set, when the file cannot be decoded or no slot is free.
+  bool loadTexture(const std::string& path, GpuTexture*& texture, std::string* error);
+  // A TextureLoader for BuildMeshSet that loads through this device and reports failures on
+  // stderr.
+  TextureLoader textureLoader();
+
+  // Uploads the vertex and index arrays that BuildMeshSet computed.
+  bool upload(const MeshSet& mesh, std::string* error);
+
+  // The frame constant image the camera writes, and the mapped buffer it is copied to.
+  FrameConstantImage& frameConstants() { return frameConstantImage_; }
+  void* frameConstantsMapped() const { return frameConstantBuffer_.mapped; }
+
+  // Records the light, scene and composite passes for `lists`, submits them and waits for the
+  // GPU. `afterComposite`, when given, records more commands on the same command buffer with
+  // the back buffer in the transfer-source layout (a presentation blit, say).
+  bool renderFrame(const FrameDrawLists& lists,
+                   const std::function<void(VkCommandBuffer, const GpuImage&)>& afterComposite = {});
+
+  // Reads the back buffer of the last frame as RGBA rows, top row first.
+  bool readBackBuffer(std::vector<uint8_t>& rgba);
+
+  // Number of validation messages reported so far (always 0 without validation).
+  int validationMessages() const;
+
+  int32_t renderWidth() const { return options_.renderWidth; }
+  int32_t renderHeight() const { return options_.renderHeight; }
+  VkInstance instance() const { return instance_; }
+  VkPhysicalDevice physicalDevice() const { return physical_; }
+  VkDevice device() const { return device_; }
+  VkQueue queue() const { return queue_; }
+  uint32_t queueFamily() const { return queueFamily_; }
+  const std::string& deviceName() const { return deviceName_; }
+  bool isCpuDevice() const { return cpuDevice_; }
+  DescriptorSlots<SlotBinding>& slots() { return slots_; }
+
+ private:
+  bool createInstance(std::string* error);
+  bool chooseDevice(std::string* error);
+  bool createTargets(std::string* error);
+  bool createPipelines(std::string* error);
+  bool createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible, GpuBuffer& out,
+                    std::string* error);
+  bool createImage(uint32_t width, uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                   VkImageAspectFlags aspect, GpuImage& out, std::string* error);
+  void destroyBuffer(GpuBuffer& b);
+  void destroyImage(GpuImage& i);
+  uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;
+  bool submitAndWait(const std::function<void(VkCommandBuffer)>& record);
+
+  void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
+  void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list);
+  void drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh);
+  void pushBuffer(VkCommandBuffer cmd, uint32_t binding, VkBuffer buffer, VkDeviceSize offset,
+                  VkDeviceSize range);
+  void pushImage(VkCommandBuffer cmd, uint32_t binding, VkImageView view);
+  bool ringAllocate(VkDeviceSize size, VkDeviceSize& offset, void*& at);
+
+  RenderDeviceOptions options_;
+  VkInstance instance_ = VK_NULL_HANDLE;
+  VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
+  VkPhysicalDevice physical_ = VK_NULL_HANDLE;
+  VkDevice device_ = VK_NULL_HANDLE;
+  VkQueue queue_ = VK_NULL_HANDLE;
+  uint32_t queueFamily_ = 0;
+  std::string deviceName_;
+  bool cpuDevice_ = false;
+  VkPhysicalDeviceMemoryProperties memoryProperties_{};
+  VkDeviceSize uniformAlignment_ = 256;
+  PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet_ = nullptr;
+  bool samplerAnisotropy_ = false;
+
+  VkCommandPool commandPool_ = VK_NULL_HANDLE;
+  VkCommandBuffer commandBuffers_[3] = {};
+  VkFence fence_ = VK_NULL_HANDLE;
+  uint64_t fenceValue_ = 1;
+
+  GpuImage depth_, sceneColor_, overlay_, layer0_, layer1_, shadow_, backBuffer_;
+  int64_t sceneColorSlot_ = -1, overlaySlot_ = -1, layer0Slot_ = -1, layer1Slot_ = -1,
+          shadowSlot_ = -1, frameConstantsSlot_ = -1;
+  GpuImage fallbackTexture_;  // what t0 shows before any texture is bound
+  GpuBuffer frameConstantBuffer_, quad_, ring_, readback_;
+  VkDeviceSize ringUsed_ = 0;
+  bool ringExhausted_ = false;
+  FrameConstantImage frameConstantImage_{};
+
+  VkSampler sampler_ = VK_NULL_HANDLE;
+  VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
+  VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
+  VkShaderModule vertexShaders_[6] = {}, pixelShaders_[6] = {};
+  VkPipeline pipelines_[6] = {};  // pipeline n at index n - 1
+
+  DescriptorSlots<SlotBinding> slots_;
+  std::vector<std::unique_ptr<GpuTexture>> textures_;
+  std::unordered_map<const MeshSet*, GpuMesh> gpuMeshes_;
+  bool firstFrame_ = true;
+  std::atomic<int> validationCount_{0};
+};

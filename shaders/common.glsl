@@ -1,0 +1,109 @@
+// Constant blocks and resources shared by the shaders. Matrices arrive column by column, so a
+// GLSL mat4 holds the system's row-vector matrix and points transform as v * M.
+
+layout(set = 0, binding = 0, std140) uniform FrameConstants {
+  mat4 sceneWorld;
+  mat4 sceneView;
+  mat4 sceneProjection;
+  mat4 followWorld;
+  mat4 followView;
+  mat4 followProjection;
+  mat4 lightView;
+  mat4 lightProjection;
+  vec4 lightColors[16];
+  vec4 lightPositions[16];
+  vec4 reserved;
+  vec4 renderSize;
+} frame;
+
+layout(set = 0, binding = 1, std140) uniform MaterialConstants {
+  vec4 diffuse;
+  vec4 ambient;
+  vec4 specular;
+  vec4 factor;  // x: the mesh's material factor
+} material;
+
+layout(set = 0, binding = 2, std140) uniform ObjectConstants {
+  vec4 parameter;
+  mat4 bindShape;  // in the model file's order
+  mat4 world;
+  mat4 normalMatrix;
+  mat4 skin[32];
+} object;
+
+layout(set = 0, binding = 5) uniform texture2D t0;
+layout(set = 0, binding = 6) uniform texture2D t2;
+layout(set = 0, binding = 7) uniform texture2D t3;
+layout(set = 0, binding = 8) uniform texture2D t4;
+layout(set = 0, binding = 9) uniform texture2D t5;
+layout(set = 0, binding = 10) uniform sampler s0;
+
+// The light's projection covers a wide cone; the shadow map zooms into its centre, where the
+// field lies, to spend its texels on the ground.
+const float kShadowZoom = 6.0;
+// Shadow depths are linear distances along the light's view axis.
+const float kFarPlane = 20000.0;
+const vec3 kBackground = vec3(0.8);
+
+// Bone-weighted position and normal in model space; a vertex without weights stays as it is.
+void skinVertex(vec3 position, vec3 normal, vec2 bones[8], out vec4 skinnedPosition,
+                out vec3 skinnedNormal) {
+  vec4 p = vec4(position, 1.0) * object.bindShape;
+  vec4 q = vec4(normal, 0.0) * object.bindShape;
+  vec4 sumP = vec4(0.0);
+  vec3 sumQ = vec3(0.0);
+  float total = 0.0;
+  for (int i = 0; i < 8; ++i) {
+    int bone = int(bones[i].x);
+    float weight = bones[i].y;
+    if (weight > 1e-7 && bone >= 0 && bone < 32) {
+      mat4 s = object.skin[bone];
+      sumP += weight * (p * s);
+      sumQ += weight * (q * s).xyz;
+      total += weight;
+    }
+  }
+  skinnedPosition = total > 0.0 ? sumP : p;
+  skinnedNormal = total > 0.0 ? sumQ : q.xyz;
+}
+
+vec4 lightClip(vec3 worldPosition) {
+  vec4 view = vec4(worldPosition, 1.0) * frame.lightView;
+  vec4 clip = view * frame.lightProjection;
+  clip.xy *= kShadowZoom;
+  return clip;
+}
+
+// 1 where the light reaches `worldPosition`, 0 in full shadow, soft in between.
+float lightVisibility(vec3 worldPosition, float bias) {
+  vec4 view = vec4(worldPosition, 1.0) * frame.lightView;
+  vec4 clip = lightClip(worldPosition);
+  vec2 ndc = clip.xy / clip.w;
+  vec2 uv = vec2(ndc.x * 0.5 + 0.5, 0.5 - ndc.y * 0.5);
+  if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return 1.0;
+  vec2 texel = 1.0 / vec2(textureSize(sampler2D(t2, s0), 0));
+  float lit = 0.0;
+  for (int y = -1; y <= 1; ++y) {
+    for (int x = -1; x <= 1; ++x) {
+      float occluder = textureLod(sampler2D(t2, s0), uv + vec2(x, y) * texel * 1.5, 0.0).r;
+      // A cleared texel (0) holds no occluder.
+      lit += (occluder <= 0.0 || view.z - bias <= occluder) ? 1.0 : 0.0;
+    }
+  }
+  return lit / 9.0;
+}
+
+// Lambert and Blinn-Phong lighting under the scene's one light, with shadows.
+vec3 shade(vec3 base, vec3 worldPosition, vec3 normal, vec3 viewDirection, float bias) {
+  vec3 toLight = normalize(frame.lightPositions[0].xyz - worldPosition);
+  vec3 n = normalize(normal);
+  float strength = frame.lightColors[0].w;
+  float diffuse = max(dot(n, toLight), 0.0);
+  float visible = diffuse > 0.0 ? lightVisibility(worldPosition, bias) : 0.0;
+  vec3 halfway = normalize(toLight + viewDirection);
+  float highlight = pow(max(dot(n, halfway), 0.0), 24.0) * visible;
+  vec3 sky = mix(vec3(0.32, 0.3, 0.3), vec3(0.45, 0.47, 0.52), n.z * 0.5 + 0.5);
+  vec3 ambient = base * (material.ambient.rgb * 0.6 + sky * 0.5);
+  vec3 lit = base * frame.lightColors[0].rgb * strength * diffuse * visible * 1.25;
+  return ambient + lit + material.specular.rgb * highlight * strength;
+}

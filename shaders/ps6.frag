@@ -1,0 +1,28 @@
+#version 450
+// Pipeline 6: the character's lit colour into the first layer, its view-space normal and
+// depth into the second, for the composite's outline.
+#include "common.glsl"
+
+layout(location = 0) in vec3 worldPosition;
+layout(location = 1) in vec3 worldNormal;
+layout(location = 2) in vec2 texCoord;
+layout(location = 3) in vec3 viewPosition;
+layout(location = 4) in vec3 viewNormal;
+
+layout(location = 0) out vec4 outColor;
+layout(location = 1) out vec4 outGeometry;
+
+void main() {
+  vec4 texel = texture(sampler2D(t0, s0), texCoord);
+  vec3 base = texel.rgb * material.diffuse.rgb * material.factor.x;
+  vec3 viewDirection = normalize(-viewPosition);
+  vec3 worldView = normalize((vec4(viewDirection, 0.0) * transpose(frame.sceneView)).xyz);
+  vec3 n = normalize(worldNormal);
+  if (!gl_FrontFacing) n = -n;  // the inside of a bone seen through a gap
+  vec3 color = shade(base, worldPosition, n, worldView, 0.6);
+  // A cool rim light separates the bones from the ground.
+  float rim = pow(1.0 - max(dot(normalize(viewNormal), viewDirection), 0.0), 3.0);
+  color += vec3(0.18, 0.2, 0.24) * rim;
+  outColor = vec4(min(color, vec3(0.98)), 1.0);
+  outGeometry = vec4(normalize(viewNormal), length(viewPosition));
+}

@@ -1,0 +1,29 @@
+#version 450
+// Pipeline 6: the skinned character in the scene view.
+#include "common.glsl"
+
+layout(location = 0) in vec3 inPosition;
+layout(location = 1) in vec3 inNormal;
+layout(location = 2) in vec4 inColor;
+layout(location = 3) in vec2 inTexCoord;
+layout(location = 4) in vec2 inBones[8];
+
+layout(location = 0) out vec3 worldPosition;
+layout(location = 1) out vec3 worldNormal;
+layout(location = 2) out vec2 texCoord;
+layout(location = 3) out vec3 viewPosition;
+layout(location = 4) out vec3 viewNormal;
+
+void main() {
+  vec4 p;
+  vec3 n;
+  skinVertex(inPosition, inNormal, inBones, p, n);
+  vec4 world = p * object.world;
+  worldPosition = world.xyz;
+  worldNormal = (vec4(n, 0.0) * object.normalMatrix).xyz;
+  texCoord = inTexCoord;
+  vec4 view = world * frame.sceneView;
+  viewPosition = view.xyz;
+  viewNormal = (vec4(worldNormal, 0.0) * frame.sceneView).xyz;
+  gl_Position = view * frame.sceneProjection;
+}
