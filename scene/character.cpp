@@ -1,0 +1,327 @@
+#include "scene/character.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "model/collada_import.h"
+#include "model/mdl_reader.h"
+#include "platform/text.h"
+#include "render/camera.h"
+#include "scene/colliders.h"
+#include "scene/matrix_math.h"
+#include "scene/scene.h"
+#include "scene/skeletal_animation.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool keyDown(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
+
+float wrapHeading(float h) {
+  if (h > 360) h -= 360;
+  if (h < 0) h += 360;
+  return h;
+}
+
+// (cos h, sin h) for heading `h` degrees, normalised; a zero length stays as it is.
+void headingDirection(float h, float d[2]) {
+  ScalarSinCos(&d[1], &d[0], DegreesToRadians(h));
+  float length = std::sqrt(d[0] * d[0] + d[1] * d[1]);
+  if (length != 0) {
+    d[0] = d[0] / length;
+    d[1] = d[1] / length;
+  }
+}
+
+// Makes a folder current for the length of a model load and restores the previous one.
+class FolderScope {
+ public:
+  // An empty `folder` keeps the current directory.
+  explicit FolderScope(const fs::path& folder) {
+    std::error_code ec;
+    saved_ = fs::current_path(ec);
+    if (ec) {
+      error_ = ec.message();
+      return;
+    }
+    if (folder.empty()) {
+      entered_ = true;
+      return;
+    }
+    fs::current_path(folder, ec);
+    if (ec) {
+      error_ = ec.message();
+      return;
+    }
+    entered_ = true;
+    changed_ = true;
+  }
+  ~FolderScope() {
+    if (!changed_) return;
+    std::error_code ec;
+    fs::current_path(saved_, ec);
+    if (ec) {
+      std::fprintf(stderr, "%s: cannot return to this folder: %s\n", saved_.c_str(),
+                   ec.message().c_str());
+    }
+  }
+  FolderScope(const FolderScope&) = delete;
+  FolderScope& operator=(const FolderScope&) = delete;
+
+  bool entered() const { return entered_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  fs::path saved_;
+  std::string error_;
+  bool entered_ = false;
+  bool changed_ = false;
+};
+
+}  // namespace
+
+CCharacterBase::CCharacterBase(Scene* scene, Camera* camera) : scene(scene), camera(camera) {}
+
+CCharacterBase::~CCharacterBase() {
+  for (int32_t i = 1; i <= models.count(); ++i) delete models.at(i)->item;
+  for (int32_t i = 1; i <= meshSets.count(); ++i) delete meshSets.at(i)->item;
+  for (int32_t i = 1; i <= colliderSets.count(); ++i) delete colliderSets.at(i)->item;
+}
+
+bool CCharacterBase::Load(std::u16string_view path, std::u16string_view name, const void*,
+                          uint8_t animated, const TextureLoader& loadTexture) {
+  if (path.size() <= 4) return false;
+  std::u16string_view suffix = path.substr(path.size() - 4);
+  bool collada = suffix == u".dae";
+  if (!collada && suffix != u".mdl") return false;
+
+  // The folder is everything up to the last separator (never the first character); the
+  // readers get the bare file name and resolve it, and the collider file, in that folder.
+  std::u16string folder;
+  std::u16string_view fileName = path;
+  for (std::size_t i = path.size() - 1; i >= 1; --i) {
+    if (path[i] == u'/' || path[i] == u'\\') {
+      folder.assign(path.substr(0, i + 1));
+      fileName = path.substr(i + 1);
+      break;
+    }
+  }
+  for (char16_t& c : folder) {
+    if (c == u'\\') c = u'/';
+  }
+  const std::string pathText = text::toUtf8(path);
+
+  auto data = std::make_unique<ModelData>();
+  auto mesh = std::make_unique<MeshSet>();
+  auto shapes = std::make_unique<ColliderSet>();
+  {
+    FolderScope scope{fs::path(text::toUtf8(folder))};
+    if (!scope.entered()) {
+      // Reading the bare name here would find a file in the wrong folder: load it empty.
+      std::fprintf(stderr, "%s: cannot enter the model's folder: %s\n", pathText.c_str(),
+                   scope.error().c_str());
+    } else if (collada) {
+      importCollada(*data, fs::path(text::toUtf8(fileName)));
+    } else {
+      readMdl(*data, fs::path(text::toUtf8(fileName)));
+    }
+
+    std::string error;
+    if (!BuildMeshSet(*mesh, data.get(), animated, &error, loadTexture)) {
+      std::fprintf(stderr, "%s: %s\n", pathText.c_str(), error.c_str());
+      return false;
+    }
+    UpdatePose(*mesh);
+
+    if (scope.entered() && !data->colliderFilePath.empty()) {
+      ReadColliderFile(*shapes, fs::path(text::toUtf8(data->colliderFilePath)));
+    }
+    BuildColliders(*shapes, mesh.get());
+    TransformColliders(*shapes);
+  }
+
+  Adopt(name, std::move(data), std::move(mesh), std::move(shapes));
+  return true;
+}
+
+void CCharacterBase::Adopt(std::u16string_view name, std::unique_ptr<ModelData> data,
+                           std::unique_ptr<MeshSet> mesh, std::unique_ptr<ColliderSet> shapes) {
+  this->name = text::boundedName(name);
+  model = data.release();
+  meshSet = mesh.release();
+  colliders = shapes.release();
+  models.append(model);
+  meshSets.append(meshSet);
+  colliderSets.append(colliders);
+  nameStore_.push_back(std::make_unique<AnimationNameList>());
+  animationNames.append(nameStore_.back().get());
+}
+
+template <class F>
+bool CCharacterBase::forEachMeshSet(F f) {
+  if (meshSet == nullptr) return false;
+  for (int32_t i = 1; i <= meshSets.count(); ++i) f(*meshSets.at(i)->item);
+  return true;
+}
+
+bool CCharacterBase::SetScale(float x, float y, float z, float w) {
+  return forEachMeshSet([&](MeshSet& m) {
+    m.scale[0] = x;
+    m.scale[1] = y;
+    m.scale[2] = z;
+    m.scale[3] = w;
+  });
+}
+
+bool CCharacterBase::SetRotation(float x, float y, float z) {
+  return forEachMeshSet([&](MeshSet& m) {
+    m.rotation[0] = x;
+    m.rotation[1] = y;
+    m.rotation[2] = z;
+  });
+}
+
+bool CCharacterBase::SetPosition(float x, float y, float z) {
+  return forEachMeshSet([&](MeshSet& m) {
+    m.position[0] = x;
+    m.position[1] = y;
+    m.position[2] = z;
+  });
+}
+
+bool CCharacterBase::Move(float x, float y, float z) {
+  return forEachMeshSet([&](MeshSet& m) {
+    m.position[0] += x;
+    m.position[1] += y;
+    m.position[2] += z;
+  });
+}
+
+bool CCharacterBase::SetAnimation(std::u16string_view name, float speed) {
+  std::lock_guard<std::mutex> lock(animationMutex_);
+  for (int64_t i = 0; i < animationNames.count() && i < meshSets.count(); ++i) {
+    const AnimationNameList& names = **animationNames.at(i);
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      if (!text::sameName(names[j], name)) continue;
+      currentAnimation_ = text::boundedName(name);
+      SelectAnimation(*meshSets.at(static_cast<int32_t>(i) + 1)->item, static_cast<int32_t>(j),
+                      speed);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::u16string CCharacterBase::currentAnimation() const {
+  std::lock_guard<std::mutex> lock(animationMutex_);
+  return currentAnimation_;
+}
+
+CSkelton::CSkelton(Scene* scene, Camera* camera) : CCharacterBase(scene, camera) {}
+
+void CSkelton::OnKeyboard(const uint8_t* keys) {
+  if (turning.load()) return;
+  // Decided for the whole poll and published once, so the frame thread never sees a
+  // momentary "no key" while an arrow is held.
+  uint8_t active = 0;
+  if (keyDown(keys, kKeyLeft)) {
+    heading.store(wrapHeading(heading.load() + 1));
+    active = 1;
+  }
+  if (keyDown(keys, kKeyUp)) {
+    active = 1;
+    if (walking.load() == 0) SetAnimation(u"WALK", 10.0f);
+    walking.store(1);
+  }
+  if (keyDown(keys, kKeyRight)) {
+    heading.store(wrapHeading(heading.load() - 1));
+    active = 1;
+  }
+  if (keyDown(keys, kKeyDown)) {
+    active = 1;
+    float h = heading.load();
+    turnTarget.store(h > 180 ? h - 180 : h + 180);
+    turning.store(1);
+  }
+  keyActive.store(active);
+}
+
+void CSkelton::Update() {
+  if (turning.load()) {
+    // The about-turn goes the way the sign says, 2 degrees a frame, and snaps within 20.
+    float h = heading.load();
+    float target = turnTarget.load();
+    h = h - target < 0 ? h + 2 : h - 2;
+    bool done = std::fabs(h - target) < 20;
+    heading.store(done ? target : h);
+    if (done) turning.store(0);
+    return;
+  }
+  if (walking.load()) {
+    float h = heading.load();
+    SetRotation(0, 0, h + 90);
+    walkFactor += 0.02f;
+    if (walkFactor > 1) walkFactor = 1;
+    float d[2];
+    headingDirection(h, d);
+    Move(d[0] * walkFactor, d[1] * walkFactor, 0);
+  }
+
+  // The ground query works in the field tiles' model units (their scale is 2000).
+  const float p[3] = {positionOrZero(0), positionOrZero(1), positionOrZero(2)};
+  float ground[4];
+  if (scene != nullptr && scene->QueryGroundHeight(p[0] / 2000, p[1] / 2000, ground)) {
+    SetPosition(p[0], p[1], ground[2] * 2000);
+  }
+
+  if (camera != nullptr) {
+    camera->lightPosition[0] = 10000;
+    camera->lightPosition[1] = 10000;
+    camera->lightPosition[2] = 6000;
+    camera->lightStrength = 0.7f;
+    camera->lightTarget[0] = camera->lightTarget[1] = camera->lightTarget[2] = 0;
+    camera->followViewEye[0] = p[0] + 100;
+    camera->followViewEye[1] = p[1] + 100;
+    camera->followViewEye[2] = p[2] + 60;
+    for (int i = 0; i < 3; ++i) camera->followViewTarget[i] = p[i];
+  }
+}
+
+void CSkelton::LateUpdate() {
+  const float p[3] = {positionOrZero(0), positionOrZero(1), positionOrZero(2)};
+  float sum = 0;
+  for (int i = 0; i < 9; ++i) {
+    heightHistory[i] = heightHistory[i + 1];
+    sum += heightHistory[i];
+  }
+  heightHistory[9] = p[2];
+  sum += p[2];
+  const float mean = sum / 10;
+
+  if (camera != nullptr) {
+    float d[2];
+    headingDirection(heading.load(), d);
+    float dist = 20 + 20 * walkFactor;
+    float rise = 20 - 15 * walkFactor;
+    camera->sceneViewTarget[0] = p[0];
+    camera->sceneViewTarget[1] = p[1];
+    camera->sceneViewTarget[2] = mean;
+    camera->sceneViewEye[0] = p[0] - dist * d[0];
+    camera->sceneViewEye[1] = p[1] - dist * d[1];
+    camera->sceneViewEye[2] = mean + rise;
+  }
+
+  if (meshSet != nullptr) UpdatePose(*meshSet);
+  if (colliders != nullptr) TransformColliders(*colliders);
+
+  if (keyActive.load() == 0) {
+    if (walking.load()) SetAnimation(u"STAND", 3.0f);
+    walking.store(0);
+    walkFactor -= 0.02f;
+    if (walkFactor < 0) walkFactor = 0;
+  }
+}
