@@ -10,9 +10,6 @@
 namespace collada {
 namespace {
 
-// XML white space: exporters wrap long number lists over several lines.
-constexpr std::string_view kSeparators = " \t\r\n";
-
 pugi::xml_node firstAlong(pugi::xml_node from, const char* const* step, const char* const* end) {
   for (pugi::xml_node child = from.child(*step); child; child = child.next_sibling(*step)) {
     if (child.type() != pugi::node_element) continue;
@@ -71,7 +68,7 @@ void appendFloats(std::string_view chars, int64_t limit, std::vector<float>& out
   if (limit <= 0) return;
   out.reserve(out.size() + reserveFor(chars, limit));
   int64_t left = limit;
-  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+  forEachListToken(chars, [&](std::string_view token) {
     out.push_back(text::parseFloat(token));
     return --left > 0;
   });
@@ -81,7 +78,7 @@ void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out
   if (limit <= 0) return;
   out.reserve(out.size() + reserveFor(chars, limit));
   int64_t left = limit;
-  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+  forEachListToken(chars, [&](std::string_view token) {
     out.push_back(text::parseInt32(token));
     return --left > 0;
   });
@@ -89,7 +86,7 @@ void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out
 
 void readMatrix(std::string_view chars, Matrix4& matrix) {
   std::size_t i = 0;
-  text::forEachToken(chars, kSeparators, [&](std::string_view token) {
+  forEachListToken(chars, [&](std::string_view token) {
     matrix[i++] = text::parseFloat(token);
     return i < matrix.size();
   });

@@ -65,6 +65,25 @@ std::string_view reference(std::string_view value);
 // A name, id or path from the document, as the model stores it (UTF-16, bounded).
 std::u16string nameOf(std::string_view utf8);
 
+// Calls `f(token)` for each run of non-white-space characters of `chars` (XML white space:
+// space, tab, line feed, carriage return), stopping early when `f` returns false. Number lists
+// run to megabytes, so this is a plain loop rather than a lookup in a separator set.
+template <class F>
+void forEachListToken(std::string_view chars, F&& f) {
+  const char* p = chars.data();
+  const char* const end = p + chars.size();
+  auto isSpace = [](char c) {
+    return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\n' || c == '\t' || c == '\r');
+  };
+  for (;;) {
+    while (p != end && isSpace(*p)) ++p;
+    if (p == end) return;
+    const char* start = p;
+    while (p != end && !isSpace(*p)) ++p;
+    if (!f(std::string_view(start, static_cast<std::size_t>(p - start)))) return;
+  }
+}
+
 // Appends at most `limit` numbers of `chars` (separated by XML white space) to `out`.
 void appendFloats(std::string_view chars, int64_t limit, std::vector<float>& out);
 void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out);

@@ -7,6 +7,7 @@
 
 #include "model/collada/collada_context.h"
 #include "model/model_data.h"
+#include "platform/number_text.h"
 
 namespace collada {
 namespace {
@@ -34,6 +35,51 @@ void reserveCorners(const InputOffsets& offsets, std::size_t corners, PolygonDat
   if (offsets.normal >= 0) list.normalIndices.reserve(corners);
   if (offsets.texture >= 0) list.texIndices.reserve(corners);
   if (offsets.color >= 0) list.colorIndices.reserve(corners);
+}
+
+// Corner after corner, straight from the "p" text: number i belongs to corner i / stride, at
+// offset i % stride. Only whole corners are kept, so a cut-off last corner adds nothing.
+void deinterleave(std::string_view pText, int64_t stride, const InputOffsets& offsets,
+                  PolygonData& list) {
+  struct Target {
+    int64_t offset;
+    std::vector<int32_t>* indices;
+  };
+  Target targets[4];
+  int targetCount = 0;
+  auto add = [&](int32_t offset, std::vector<int32_t>& indices) {
+    if (offset >= 0) targets[targetCount++] = {offset, &indices};
+  };
+  add(offsets.vertex, list.vertexIndices);
+  add(offsets.normal, list.normalIndices);
+  add(offsets.texture, list.texIndices);
+  add(offsets.color, list.colorIndices);
+  if (targetCount == 0) return;
+
+  // Each number takes at least two characters with its separator.
+  const std::size_t most = pText.size() / 2 / static_cast<std::size_t>(stride) + 1;
+  for (int t = 0; t < targetCount; ++t) targets[t].indices->reserve(most);
+  int64_t position = 0;  // offset within the current corner
+  int64_t numbers = 0;
+  forEachListToken(pText, [&](std::string_view token) {
+    bool parsed = false;
+    int32_t value = 0;
+    for (int t = 0; t < targetCount; ++t) {
+      if (targets[t].offset != position) continue;
+      if (!parsed) {
+        value = text::parseInt32(token);
+        parsed = true;
+      }
+      targets[t].indices->push_back(value);
+    }
+    ++numbers;
+    if (++position == stride) position = 0;
+    return true;
+  });
+  const auto corners = static_cast<std::size_t>(numbers / stride);
+  for (int t = 0; t < targetCount; ++t) {
+    if (targets[t].indices->size() > corners) targets[t].indices->resize(corners);
+  }
 }
 
 // Polygon corner counts of a polylist, or empty when every polygon is a triangle (or the list
@@ -74,18 +120,18 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
     maxOffset = std::max<int64_t>(maxOffset, offset);
   }
 
-  std::vector<int32_t> p;
-  appendInts(textOf(list.child("p")), INT64_MAX, p);
   const int64_t stride = maxOffset + 1;
-  // Only complete corners: a cut-off last corner would index past the list.
-  const int64_t corners = static_cast<int64_t>(p.size()) / stride;
-
+  std::string_view pText = textOf(list.child("p"));
   std::vector<int32_t> sizes = isPolylist ? polygonSizes(list) : std::vector<int32_t>();
   if (sizes.empty()) {
-    reserveCorners(offsets, static_cast<std::size_t>(corners), *polygons);
-    for (int64_t k = 0; k < corners; ++k) appendCorner(p, stride, k, offsets, *polygons);
+    deinterleave(pText, stride, offsets, *polygons);
     return polygons;
   }
+
+  std::vector<int32_t> p;
+  appendInts(pText, INT64_MAX, p);
+  // Only complete corners: a cut-off last corner would index past the list.
+  const int64_t corners = static_cast<int64_t>(p.size()) / stride;
 
   // Polygons of any size become fans (corners 0, i, i + 1); polygons of fewer than three
   // corners make no triangle. A polygon cut off by the end of the list is dropped.

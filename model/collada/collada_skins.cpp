@@ -36,7 +36,7 @@ void readSources(pugi::xml_node skin, SkinSources& sources) {
       appendFloats(textOf(floats), intAttribute(floats, "count"), numbers);
     }
     if (pugi::xml_node names = source.child("Name_array")) {
-      text::forEachToken(textOf(names), std::string_view(" \t\r\n"), [&](std::string_view name) {
+      forEachListToken(textOf(names), [&](std::string_view name) {
         sources.jointNames.push_back(nameOf(name));
         return true;
       });
