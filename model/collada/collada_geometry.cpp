@@ -136,7 +136,7 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
   // Polygons of any size become fans (corners 0, i, i + 1); polygons of fewer than three
   // corners make no triangle. A polygon cut off by the end of the list is dropped.
   int64_t triangles = 0;
-  for (int32_t n : sizes) triangles += std::max<int64_t>(0, n - 2);
+  for (int32_t n : sizes) triangles += std::max<int64_t>(0, static_cast<int64_t>(n) - 2);
   reserveCorners(offsets, static_cast<std::size_t>(std::min(triangles * 3, corners * 3)), *polygons);
   int64_t first = 0;
   for (int32_t n : sizes) {

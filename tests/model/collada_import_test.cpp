@@ -301,6 +301,12 @@ TEST(ColladaGeometry, PolylistsWinAndQuadsBecomeFans) {
   import(cut, dae(meshGeometry("<polylist count='3'><input semantic='VERTEX' source='#verts' offset='0'/>"
                                "<vcount>2 4 4</vcount><p>7 7 0 1 2 3 0 1</p></polylist>")));
   EXPECT_EQ(onlyList(cut).vertexIndices, ints({0, 1, 2, 0, 2, 3}));
+
+  // Extreme and negative sizes end the list without overflow.
+  ModelData extreme;
+  import(extreme, dae(meshGeometry("<polylist><input semantic='VERTEX' source='#verts' offset='0'/>"
+                                   "<vcount>-2147483647 2147483647</vcount><p>0 1 2 3</p></polylist>")));
+  EXPECT_TRUE(onlyList(extreme).vertexIndices.empty());
 }
 
 TEST(ColladaGeometry, NumbersMaySpanLines) {
