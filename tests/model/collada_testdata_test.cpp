@@ -167,8 +167,12 @@ TEST_F(ColladaTestdata, SkinWeightsAreNormalisedAndAddressTheJoints) {
     for (int s = 0; s < WeightTable::kInfluences; ++s) {
       BoneWeight w = g.weights.at(row, s);
       sum += w.weight;
-      if (w.weight > 0) EXPECT_LT(w.boneIndex, static_cast<float>(model.bones.size()));
-      if (s > 0) EXPECT_LE(w.weight, g.weights.at(row, s - 1).weight);
+      if (w.weight > 0) {
+        EXPECT_LT(w.boneIndex, static_cast<float>(model.bones.size()));
+      }
+      if (s > 0) {
+        EXPECT_LE(w.weight, g.weights.at(row, s - 1).weight);
+      }
     }
     EXPECT_NEAR(sum, 1.0f, 1e-3f) << "row " << row;
   }
