@@ -113,25 +113,42 @@ void importSkin(const ImportContext& context, pugi::xml_node skin, SkinSources& 
 
   std::vector<int32_t> vcount;
   appendInts(textOf(vertexWeights.child("vcount")), count, vcount);
-  std::vector<int32_t> v;
-  appendInts(textOf(vertexWeights.child("v")), INT64_MAX, v);
   // Only rows that the vcount list reaches can hold data.
   table.stored.assign(vcount.size() * WeightTable::kInfluences, BoneWeight{});
 
-  std::size_t next = 0;  // the next (joint, weight) pair of v
-  for (std::size_t k = 0; k < vcount.size(); ++k) {
-    BoneWeight* row = table.stored.data() + k * WeightTable::kInfluences;
-    for (int32_t n = 0; n < vcount[k] && next + 1 < v.size(); ++n, next += 2) {
-      int32_t joint = v[next];
-      int32_t weightIndex = v[next + 1];
-      // A weight index outside the list counts as no weight, which is never stored.
-      float weight = weights != nullptr && weightIndex >= 0 &&
-                             static_cast<std::size_t>(weightIndex) < weights->size()
-                         ? (*weights)[static_cast<std::size_t>(weightIndex)]
-                         : 0.0f;
-      insertInfluence(row, static_cast<float>(joint), weight);
+  // The "v" list, read as it streams by: (joint, weight index) pairs, vcount[k] of them for
+  // vertex k.
+  std::size_t k = 0;
+  int64_t left = vcount.empty() ? 0 : vcount[0];  // pairs still due to vertex k
+  auto nextVertex = [&] {
+    while (left <= 0 && k < vcount.size()) {
+      ++k;
+      left = k < vcount.size() ? vcount[k] : 0;
     }
-  }
+  };
+  nextVertex();
+  bool haveJoint = false;
+  int32_t joint = 0;
+  forEachListToken(textOf(vertexWeights.child("v")), [&](std::string_view token) {
+    if (k >= vcount.size()) return false;
+    if (!haveJoint) {
+      joint = text::parseInt32(token);
+      haveJoint = true;
+      return true;
+    }
+    haveJoint = false;
+    int32_t weightIndex = text::parseInt32(token);
+    // A weight index outside the list counts as no weight, which is never stored.
+    float weight = weights != nullptr && weightIndex >= 0 &&
+                           static_cast<std::size_t>(weightIndex) < weights->size()
+                       ? (*weights)[static_cast<std::size_t>(weightIndex)]
+                       : 0.0f;
+    insertInfluence(table.stored.data() + k * WeightTable::kInfluences, static_cast<float>(joint),
+                    weight);
+    --left;
+    nextVertex();
+    return k < vcount.size();
+  });
 }
 
 }  // namespace
