@@ -1,19 +1,33 @@
-// Program entry. With no arguments: the viewer. Options are additions for users and tests.
+// Program entry. With no arguments: the viewer. Options are additions for users and tests;
+// they never change what the program does without them.
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/headless_mode.h"
 
 namespace {
 
-int usage() {
-  std::fprintf(stderr, "usage: modelviewer\n");
+int usage(const std::string& problem = {}) {
+  if (!problem.empty()) std::fprintf(stderr, "modelviewer: %s\n", problem.c_str());
+  std::fprintf(stderr,
+               "usage: modelviewer\n"
+               "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
+               "                   [--stats] [--validate] [--empty]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) return usage();
-  (void)argv;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--headless") {
+    std::string error;
+    auto options = ParseHeadlessOptions({args.begin() + 1, args.end()}, error);
+    if (!options) return usage(error);
+    return RunHeadless(*options);
+  }
+  if (!args.empty()) return usage("unknown option: " + args[0]);
   std::fprintf(stderr, "modelviewer: the viewer window is not built yet; nothing to show\n");
   return 1;
 }

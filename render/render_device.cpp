@@ -379,7 +379,15 @@ bool RenderDevice::chooseDevice(std::string* error) {
     queueInfo.queueCount = 1;
     queueInfo.pQueuePriorities = &priority;
     std::vector<const char*> deviceExtensions = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
-    if (hasExtension(VK_KHR_SWAPCHAIN_EXTENSION_NAME)) deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
+    const bool windowed = std::any_of(options_.instanceExtensions.begin(), options_.instanceExtensions.end(),
+                                      [](const char* e) { return std::strcmp(e, VK_KHR_SURFACE_EXTENSION_NAME) == 0; });
+    if (windowed) {
+      if (!hasExtension(VK_KHR_SWAPCHAIN_EXTENSION_NAME)) {
+        reject("no swapchain");
+        continue;
+      }
+      deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
+    }
     auto info = vkStruct<VkDeviceCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO);
     info.pNext = &features;
     info.queueCreateInfoCount = 1;
@@ -980,7 +988,6 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
 
 bool RenderDevice::renderFrame(const FrameDrawLists& lists,
                                const std::function<void(VkCommandBuffer, const GpuImage&)>& afterComposite) {
-  std::memcpy(frameConstantBuffer_.mapped, frameConstantImage_.data(), kFrameConstantBytes);
   VkCommandBuffer cmd = commandBuffers_[0];
   vkResetCommandBuffer(cmd, 0);
   auto begin = vkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);

@@ -38,12 +38,14 @@ layout(set = 0, binding = 8) uniform texture2D t4;
 layout(set = 0, binding = 9) uniform texture2D t5;
 layout(set = 0, binding = 10) uniform sampler s0;
 
-// The light's projection covers a wide cone; the shadow map zooms into its centre, where the
-// field lies, to spend its texels on the ground.
-const float kShadowZoom = 6.0;
 // Shadow depths are linear distances along the light's view axis.
 const float kFarPlane = 20000.0;
 const vec3 kBackground = vec3(0.8);
+// The shadow map covers this radius, in world units, around the character the follow view
+// looks at: the light is far away and low, and only the character casts shadows worth seeing.
+const float kShadowRadius = 60.0;
+// The follow view's eye sits this far from its target: |(100, 100, 60)|.
+const float kFollowDistance = 153.6229;
 
 // Bone-weighted position and normal in model space; a vertex without weights stays as it is.
 void skinVertex(vec3 position, vec3 normal, vec2 bones[8], out vec4 skinnedPosition,
@@ -67,43 +69,61 @@ void skinVertex(vec3 position, vec3 normal, vec2 bones[8], out vec4 skinnedPosit
   skinnedNormal = total > 0.0 ? sumQ : q.xyz;
 }
 
+// The point the follow view looks at: its eye plus the fixed distance along its view axis.
+vec3 followTarget() {
+  mat3 rotation = mat3(frame.followView);
+  vec3 translation = vec3(frame.followView[0][3], frame.followView[1][3], frame.followView[2][3]);
+  vec3 eye = -(translation * transpose(rotation));
+  vec3 axis = vec3(frame.followView[2][0], frame.followView[2][1], frame.followView[2][2]);
+  return eye + axis * kFollowDistance;
+}
+
+// The light's clip position of `worldPosition`, zoomed onto the shadow area.
 vec4 lightClip(vec3 worldPosition) {
-  vec4 view = vec4(worldPosition, 1.0) * frame.lightView;
-  vec4 clip = view * frame.lightProjection;
-  clip.xy *= kShadowZoom;
+  vec3 centre = followTarget();
+  vec4 centreClip = vec4(centre, 1.0) * frame.lightView * frame.lightProjection;
+  float distance = length(frame.lightPositions[0].xyz - centre);
+  float zoom = distance / (frame.lightProjection[1][1] * kShadowRadius);
+  vec4 clip = vec4(worldPosition, 1.0) * frame.lightView * frame.lightProjection;
+  clip.xy = (clip.xy - centreClip.xy / centreClip.w * clip.w) * zoom;
   return clip;
 }
 
-// 1 where the light reaches `worldPosition`, 0 in full shadow, soft in between.
-float lightVisibility(vec3 worldPosition, float bias) {
-  vec4 view = vec4(worldPosition, 1.0) * frame.lightView;
-  vec4 clip = lightClip(worldPosition);
+// The light's view depth of `worldPosition`: the distance the shadow map stores.
+float lightDepthOf(vec3 worldPosition) { return (vec4(worldPosition, 1.0) * frame.lightView).z; }
+
+// 1 where the light reaches a point, 0 in full shadow, soft in between; `clip` and `depth` are
+// the point's lightClip and lightDepthOf, interpolated from the vertices.
+float lightVisibility(vec4 clip, float depth, float bias) {
   vec2 ndc = clip.xy / clip.w;
   vec2 uv = vec2(ndc.x * 0.5 + 0.5, 0.5 - ndc.y * 0.5);
   if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return 1.0;
-  vec2 texel = 1.0 / vec2(textureSize(sampler2D(t2, s0), 0));
+  ivec2 size = textureSize(sampler2D(t2, s0), 0);
+  ivec2 centre = ivec2(uv * vec2(size));
   float lit = 0.0;
   for (int y = -1; y <= 1; ++y) {
     for (int x = -1; x <= 1; ++x) {
-      float occluder = textureLod(sampler2D(t2, s0), uv + vec2(x, y) * texel * 1.5, 0.0).r;
+      ivec2 at = clamp(centre + ivec2(x, y), ivec2(0), size - 1);
+      float occluder = texelFetch(sampler2D(t2, s0), at, 0).r;
       // A cleared texel (0) holds no occluder.
-      lit += (occluder <= 0.0 || view.z - bias <= occluder) ? 1.0 : 0.0;
+      lit += (occluder <= 0.0 || depth - bias <= occluder) ? 1.0 : 0.0;
     }
   }
   return lit / 9.0;
 }
 
 // Lambert and Blinn-Phong lighting under the scene's one light, with shadows.
-vec3 shade(vec3 base, vec3 worldPosition, vec3 normal, vec3 viewDirection, float bias) {
+vec3 shade(vec3 base, vec3 worldPosition, vec3 normal, vec3 viewDirection, vec4 lightCoord,
+           float lightDepth, float bias) {
   vec3 toLight = normalize(frame.lightPositions[0].xyz - worldPosition);
   vec3 n = normalize(normal);
   float strength = frame.lightColors[0].w;
   float diffuse = max(dot(n, toLight), 0.0);
-  float visible = diffuse > 0.0 ? lightVisibility(worldPosition, bias) : 0.0;
+  float visible = diffuse > 0.0 ? lightVisibility(lightCoord, lightDepth, bias) : 0.0;
   vec3 halfway = normalize(toLight + viewDirection);
   float highlight = pow(max(dot(n, halfway), 0.0), 24.0) * visible;
   vec3 sky = mix(vec3(0.32, 0.3, 0.3), vec3(0.45, 0.47, 0.52), n.z * 0.5 + 0.5);
   vec3 ambient = base * (material.ambient.rgb * 0.6 + sky * 0.5);
-  vec3 lit = base * frame.lightColors[0].rgb * strength * diffuse * visible * 1.25;
+  vec3 lit = base * frame.lightColors[0].rgb * strength * diffuse * visible * 1.6;
   return ambient + lit + material.specular.rgb * highlight * strength;
 }

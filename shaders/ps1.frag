@@ -6,6 +6,8 @@ layout(location = 0) in vec3 worldPosition;
 layout(location = 1) in vec3 worldNormal;
 layout(location = 2) in vec2 texCoord;
 layout(location = 3) in vec3 viewPosition;
+layout(location = 5) in vec4 lightCoord;
+layout(location = 6) in float lightDepth;
 
 layout(location = 0) out vec4 outColor;
 
@@ -15,7 +17,7 @@ void main() {
   vec3 viewDirection = normalize(-viewPosition);
   // The view matrix maps world to view space; its transpose maps directions back.
   vec3 worldView = normalize((vec4(viewDirection, 0.0) * transpose(frame.sceneView)).xyz);
-  vec3 color = shade(base, worldPosition, worldNormal, worldView, 4.0);
+  vec3 color = shade(base, worldPosition, worldNormal, worldView, lightCoord, lightDepth, 0.4);
   float fog = smoothstep(500.0, 1500.0, length(viewPosition));
   outColor = vec4(mix(color, kBackground, fog), 1.0);
 }

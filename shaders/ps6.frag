@@ -7,6 +7,8 @@ layout(location = 0) in vec3 worldPosition;
 layout(location = 1) in vec3 worldNormal;
 layout(location = 2) in vec2 texCoord;
 layout(location = 3) in vec3 viewPosition;
+layout(location = 5) in vec4 lightCoord;
+layout(location = 6) in float lightDepth;
 layout(location = 4) in vec3 viewNormal;
 
 layout(location = 0) out vec4 outColor;
@@ -19,7 +21,7 @@ void main() {
   vec3 worldView = normalize((vec4(viewDirection, 0.0) * transpose(frame.sceneView)).xyz);
   vec3 n = normalize(worldNormal);
   if (!gl_FrontFacing) n = -n;  // the inside of a bone seen through a gap
-  vec3 color = shade(base, worldPosition, n, worldView, 0.6);
+  vec3 color = shade(base, worldPosition, n, worldView, lightCoord, lightDepth, 0.2);
   // A cool rim light separates the bones from the ground.
   float rim = pow(1.0 - max(dot(normalize(viewNormal), viewDirection), 0.0), 3.0);
   color += vec3(0.18, 0.2, 0.24) * rim;

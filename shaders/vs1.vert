@@ -12,6 +12,8 @@ layout(location = 0) out vec3 worldPosition;
 layout(location = 1) out vec3 worldNormal;
 layout(location = 2) out vec2 texCoord;
 layout(location = 3) out vec3 viewPosition;
+layout(location = 5) out vec4 lightCoord;
+layout(location = 6) out float lightDepth;
 
 void main() {
   vec4 p;
@@ -23,5 +25,7 @@ void main() {
   texCoord = inTexCoord;
   vec4 view = world * frame.sceneView;
   viewPosition = view.xyz;
+  lightCoord = lightClip(world.xyz);
+  lightDepth = lightDepthOf(world.xyz);
   gl_Position = view * frame.sceneProjection;
 }

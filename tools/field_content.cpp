@@ -21,10 +21,13 @@ std::u16string tileFile(int row, int column, const char16_t* suffix) {
          std::u16string(1, static_cast<char16_t>(u'0' + column)) + suffix;
 }
 
-// The tile's lower-left corner in model units.
+// The tile's lower-left corner in model units. The field is shifted by a fraction of a grid
+// cell so that the origin, where the skeleton starts, lies inside a triangle of the centre
+// tile rather than on an edge (the ground query finds nothing on an edge).
 void tileOrigin(int row, int column, float& x0, float& y0) {
-  x0 = (static_cast<float>(column) - 4.5f) * kTileSide;
-  y0 = (3.5f - static_cast<float>(row)) * kTileSide;
+  const float cell = kTileSide / kTileQuads;
+  x0 = (static_cast<float>(column) - 4.5f) * kTileSide + 0.3f * cell;
+  y0 = (3.5f - static_cast<float>(row)) * kTileSide + 0.1f * cell;
 }
 
 Vec3 terrainNormal(float x, float y) {

@@ -18,8 +18,8 @@ inline constexpr int kTileQuads = 16;        // grid quads per tile side
 // Terrain height in tile model units at (x, y), continuous across the whole field.
 float terrainHeight(float x, float y);
 
-// Tile at row r, column c (both 1..7). Row 1 is the far (+y) edge, column 1 the -x edge; the
-// centre tile (4, 4) is centred on the origin.
+// Tile at row r, column c (both 1..7). Row 1 is the +y edge, column 1 the -x edge; the centre
+// tile (4, 4) holds the origin, off every triangle edge.
 std::unique_ptr<ModelData> makeTileModel(int row, int column);
 std::unique_ptr<ColliderSet> makeTileColliders(int row, int column);
 Image makeGrassTexture();

@@ -1,0 +1,175 @@
+#include "app/headless_mode.h"
+
+#include <stb_image_write.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/startup_scene.h"
+#include "app/window_layout.h"
+#include "platform/number_text.h"
+#include "platform/text.h"
+#include "render/camera.h"
+#include "render/frame_thread.h"
+#include "render/render_device.h"
+#include "scene/scene.h"
+
+namespace {
+
+bool parseCount(const std::string& s, int64_t& out) {
+  if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = std::stoll(s);
+  return true;
+}
+
+// "up:10-200"
+bool parseHold(const std::string& s, HeadlessOptions::Hold& hold) {
+  std::size_t colon = s.find(':'), dash = s.find('-', colon == std::string::npos ? 0 : colon);
+  if (colon == std::string::npos || dash == std::string::npos) return false;
+  std::string key = s.substr(0, colon);
+  if (key == "up") hold.scanCode = kKeyUp;
+  else if (key == "down") hold.scanCode = kKeyDown;
+  else if (key == "left") hold.scanCode = kKeyLeft;
+  else if (key == "right") hold.scanCode = kKeyRight;
+  else return false;
+  return parseCount(s.substr(colon + 1, dash - colon - 1), hold.first) &&
+         parseCount(s.substr(dash + 1), hold.last) && hold.first <= hold.last;
+}
+
+void jsonNumber(std::FILE* out, double v) { std::fprintf(out, "%.9g", v); }
+
+void appendBytes(void* context, void* data, int size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+}
+
+bool writeScreenshot(RenderDevice& device, const std::string& path) {
+  std::vector<uint8_t> rgba;
+  if (!device.readBackBuffer(rgba)) {
+    std::fprintf(stderr, "%s: cannot read the rendered frame back\n", path.c_str());
+    return false;
+  }
+  for (std::size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;  // an opaque picture
+  std::string png;
+  if (!stbi_write_png_to_func(appendBytes, &png, device.renderWidth(), device.renderHeight(), 4, rgba.data(),
+                              device.renderWidth() * 4)) {
+    std::fprintf(stderr, "%s: cannot encode the PNG\n", path.c_str());
+    return false;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok = f != nullptr && std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  if (f != nullptr) ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::fprintf(stderr, "%s: cannot write the screenshot\n", path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args, std::string& error) {
+  HeadlessOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (a == "--frames" && hasValue) {
+      if (!parseCount(args[++i], options.frames) || options.frames < 1) {
+        error = "--frames needs a positive number";
+        return std::nullopt;
+      }
+    } else if (a == "--screenshot" && hasValue) {
+      options.screenshot = args[++i];
+    } else if (a == "--hold" && hasValue) {
+      HeadlessOptions::Hold hold;
+      if (!parseHold(args[++i], hold)) {
+        error = "--hold needs KEY:FIRST-LAST with KEY one of up, down, left, right";
+        return std::nullopt;
+      }
+      options.holds.push_back(hold);
+    } else if (a == "--stats") {
+      options.stats = true;
+    } else if (a == "--validate") {
+      options.validation = true;
+    } else if (a == "--empty") {
+      options.emptyScene = true;
+    } else {
+      error = "unknown or incomplete option: " + a;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+int RunHeadless(const HeadlessOptions& options) {
+  RenderDevice device;
+  RenderDeviceOptions deviceOptions;
+  deviceOptions.validation = options.validation;
+  std::string error;
+  if (!device.create(deviceOptions, &error)) {
+    std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+    return 1;
+  }
+
+  Scene scene;
+  Camera camera;
+  // The aspect of the window the desktop program would open on a 1920 x 1080 screen.
+  MainWindowLayout layout = computeMainWindowLayout(1920, 1080, 96);
+  camera.aspect = cameraAspect(layout.mainWidth, layout.mainHeight);
+  StartupScene contents;
+  if (!options.emptyScene) {
+    LoadStartupScene(scene, camera, contents, device.textureLoader());
+    for (const auto& character : contents.characters) {
+      for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
+        if (!device.upload(*character->meshSets.at(i)->item, &error)) {
+          std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+          return 1;
+        }
+      }
+    }
+  }
+
+  DisplayView view;
+  view.renderDevice = &device;
+  view.scene = &scene;
+  view.camera = &camera;
+  auto start = std::chrono::steady_clock::now();
+  for (int64_t frame = 1; frame <= options.frames; ++frame) {
+    uint8_t keys[kKeyboardStateSize] = {};
+    for (const auto& hold : options.holds) {
+      if (frame >= hold.first && frame <= hold.last) keys[hold.scanCode] = 0x80;
+    }
+    scene.DispatchKeyboard(keys);
+    if (!RenderOneFrame(view)) {
+      std::fprintf(stderr, "modelviewer: the GPU failed to render frame %" PRId64 "\n", frame);
+      return 1;
+    }
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  if (!options.screenshot.empty() && !writeScreenshot(device, options.screenshot)) return 1;
+  if (options.stats) {
+    std::printf("{\"frames\": %" PRId64 ", \"seconds\": ", options.frames);
+    jsonNumber(stdout, seconds);
+    std::printf(", \"fps\": ");
+    jsonNumber(stdout, seconds > 0 ? static_cast<double>(options.frames) / seconds : 0.0);
+    std::printf(", \"device\": \"%s\"", device.deviceName().c_str());
+    if (contents.skeleton != nullptr && contents.skeleton->meshSet != nullptr) {
+      const CSkelton& s = *contents.skeleton;
+      std::printf(", \"skeleton\": {\"position\": [");
+      for (int i = 0; i < 3; ++i) {
+        if (i) std::printf(", ");
+        jsonNumber(stdout, s.meshSet->position[i]);
+      }
+      std::printf("], \"heading\": ");
+      jsonNumber(stdout, s.heading.load());
+      std::printf(", \"walking\": %s, \"animation\": \"%s\"}", s.walking.load() ? "true" : "false",
+                  text::toUtf8(s.currentAnimation()).c_str());
+    } else {
+      std::printf(", \"skeleton\": null");
+    }
+    std::printf("}\n");
+  }
+  if (device.validationMessages() > 0) {
+    std::fprintf(stderr, "modelviewer: %d Vulkan validation messages\n", device.validationMessages());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,31 @@
+// `modelviewer --headless`: the start-up scene rendered off-screen for a number of frames,
+// with scripted arrow keys, the last frame saved as PNG and a summary printed as JSON. No X
+// server is needed; it runs where there is no display, for tests, benchmarks and screenshots.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct HeadlessOptions {
+  int64_t frames = 60;
+  std::string screenshot;  // empty: none
+  struct Hold {
+    uint8_t scanCode = 0;
+    int64_t first = 0, last = 0;  // frames, counted from 1, inclusive
+  };
+  std::vector<Hold> holds;
+  bool stats = false;
+  bool validation = false;  // Vulkan validation layers; any message fails the run
+  bool emptyScene = false;  // the three passes with nothing loaded: the floor of a frame's cost
+};
+
+// Parses the arguments after "--headless". Returns nothing, with a message in `error`, on a
+// usage error.
+std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args,
+                                                    std::string& error);
+
+// Runs the headless mode in the current directory (the run folder). Returns the exit status:
+// 0 on success, 1 when the device, the shaders or the screenshot failed (one line on stderr).
+int RunHeadless(const HeadlessOptions& options);

@@ -1,0 +1,70 @@
+#include "render/frame_thread.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "render/camera.h"
+#include "render/render_device.h"
+#include "scene/scene.h"
+
+bool FrameRateMeter::tick(uint32_t nowMs, double& fps) {
+  uint32_t interval = lastClockMs_ > nowMs ? nowMs + 60000 - lastClockMs_ : nowMs - lastClockMs_;
+  elapsedMs_ += interval;
+  lastClockMs_ = nowMs;
+  frameCount_ += 1;
+  if (elapsedMs_ <= 1000) return false;
+  float rate = static_cast<float>(frameCount_) * 1000.0f / static_cast<float>(elapsedMs_);
+  fps = static_cast<double>(rate);
+  frameCount_ = 0;
+  elapsedMs_ = 0;
+  return true;
+}
+
+uint32_t FrameRateMeter::minuteClockMs() {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(ms % 60000);
+}
+
+void CollectDrawLists(const Scene& scene, FrameDrawLists& lists) {
+  auto collect = [](const CursorList<CCharacterBase>& list, std::vector<const MeshSet*>& out) {
+    out.clear();
+    for (int32_t i = 1; i <= list.count(); ++i) {
+      const CCharacterBase* object = list.at(i)->item;
+      if (object->visible == 1 && object->meshSet != nullptr) out.push_back(object->meshSet);
+    }
+  };
+  collect(scene.firstList, lists.first);
+  collect(scene.secondList, lists.second);
+  collect(scene.thirdList, lists.third);
+}
+
+bool RenderOneFrame(DisplayView& view, const std::function<void(VkCommandBuffer, const GpuImage&)>& present) {
+  Scene& scene = *view.scene;
+  scene.UpdateObjects();
+  scene.AdvanceAnimationClocks(view.frameTick);
+  scene.UpdatePoses();
+  scene.LateUpdateObjects();
+  RenderDevice& device = *view.renderDevice;
+  view.camera->UpdateSceneView(device.frameConstants(), device.frameConstantsMapped());
+  view.camera->UpdateFollowView(device.frameConstants(), device.frameConstantsMapped());
+  // The lists never change while the threads run; the draw lists are rebuilt only for the
+  // visibility flags.
+  thread_local FrameDrawLists lists;
+  CollectDrawLists(scene, lists);
+  return device.renderFrame(lists, present);
+}
+
+int FrameThread(DisplayView& view, const std::function<void(VkCommandBuffer, const GpuImage&)>& present) {
+  FrameRateMeter meter;
+  bool reported = false;
+  while (view.stopFlag.load() == 0) {
+    double fps = 0;
+    if (meter.tick(FrameRateMeter::minuteClockMs(), fps)) view.fps.store(fps);
+    if (!RenderOneFrame(view, present) && !reported) {
+      std::fprintf(stderr, "Error: the GPU failed to render a frame\n");
+      reported = true;
+    }
+  }
+  return 1;
+}
