@@ -191,7 +191,9 @@ TEST(SkeltonKeyboard, AboutTurnClimbsTwoDegreesAndSnaps) {
   while (s.turning && frames < 1000) {
     s.Update();
     ++frames;
-    if (s.turning) EXPECT_EQ(s.heading, 10 + 2 * frames);
+    if (s.turning) {
+      EXPECT_EQ(s.heading, 10 + 2 * frames);
+    }
   }
   EXPECT_EQ(frames, 81);  // 172 is the first heading within 20 of 190
   EXPECT_EQ(s.heading, 190);
