@@ -30,9 +30,9 @@ void readPoses(BlockReader& reader, std::vector<Matrix4>* poses) {
     if (poses == nullptr) continue;
     Matrix4 pose{};
     std::size_t got = 0;
-    blocks::forEachNumber(line, [&](std::string_view token) {
+    text::forEachDoubleToken(line, [&](double value) {
       if (got >= pose.size()) return false;
-      pose[got++] = text::parseFloat(token);
+      pose[got++] = static_cast<float>(value);
       return true;
     });
     poses->push_back(pose);

@@ -1,5 +1,6 @@
 #include "model/block_reader.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/number_text.h"
@@ -41,6 +42,12 @@ float parseWideFloat(std::u16string_view token) {
   return text::parseFloat(ascii);
 }
 
+// An upper bound of the numbers on a line: each takes a character and a separator, but the
+// last.
+int64_t estimatedNumbers(std::string_view line) {
+  return static_cast<int64_t>(line.size() / 2 + 1);
+}
+
 // Fills the value list of a float array from the line after "FLOAT_ARRAY": at most n x k
 // floats. A short line keeps the tuples it begins, the last one completed with zeros; no tuple
 // is invented beyond the line, so a wrong count cannot make the list huge.
@@ -52,10 +59,15 @@ void readFloatArrayValues(BlockReader& reader, FloatArray& array, int32_t k, int
   const bool tuples = k >= 2 && k <= 4;
   const bool keep = tuples || rules.keepOtherTupleSizes;
   const int64_t wanted = static_cast<int64_t>(n) * k;
+  std::string_view line;
+  if (!reader.readLine(countedLineBytes(n, k), line)) return;
+  // Every float takes at least two bytes of the line, so this is exact for a sound file and
+  // never more than the line can fill for a wrong count.
+  if (keep) array.values.reserve(static_cast<std::size_t>(std::min(wanted, estimatedNumbers(line))));
   int64_t taken = 0;
-  reader.forEachNumberToken(countedLineBytes(n, k), [&](std::string_view token) {
+  text::forEachDoubleToken(line, [&](double value) {
     if (taken >= wanted) return false;
-    if (keep) array.values.push_back(text::parseFloat(token));
+    if (keep) array.values.push_back(static_cast<float>(value));
     ++taken;
     return true;
   });
@@ -72,26 +84,32 @@ void readWeightValues(BlockReader& reader, WeightTable& table, int32_t s, int32_
   table.created = true;
   table.rows = s;
   const int64_t maxFloats = 2 * static_cast<int64_t>(s) * b;
+  std::string_view line;
+  if (!reader.readLine(countedLineBytes(s, b), line)) return;
+  const int64_t floats = std::min(maxFloats, estimatedNumbers(line));
+  const int64_t rows = (floats / 2 + b - 1) / b;
+  table.stored.reserve(static_cast<std::size_t>(rows) * WeightTable::kInfluences);
+  // Walks row, slot and half of the pair along with the tokens (no division per number).
   int64_t used = 0;
-  reader.forEachNumberToken(countedLineBytes(s, b), [&](std::string_view token) {
-    if (used >= maxFloats) return false;
-    const int64_t pair = used / 2;
-    const int64_t row = pair / b;
-    const int64_t slot = pair % b;
+  int64_t slot = 0;
+  bool second = false;
+  BoneWeight* entry = nullptr;
+  text::forEachDoubleToken(line, [&](double value) {
+    if (used++ >= maxFloats) return false;
+    if (!second && slot < WeightTable::kInfluences) {
+      if (slot == 0) table.stored.resize(table.stored.size() + WeightTable::kInfluences);
+      entry = &table.stored[table.stored.size() - WeightTable::kInfluences +
+                            static_cast<std::size_t>(slot)];
+    }
     if (slot < WeightTable::kInfluences) {
-      const std::size_t index =
-          static_cast<std::size_t>(row) * WeightTable::kInfluences + static_cast<std::size_t>(slot);
-      if (table.stored.size() <= index) {
-        table.stored.resize(static_cast<std::size_t>(row + 1) * WeightTable::kInfluences);
-      }
-      const double value = text::parseDouble(token);
-      if (used % 2 == 0) {
-        table.stored[index].boneIndex = static_cast<float>(value + kBoneIndexBias);
+      if (second) {
+        entry->weight = static_cast<float>(value);
       } else {
-        table.stored[index].weight = static_cast<float>(value);
+        entry->boneIndex = static_cast<float>(value + kBoneIndexBias);
       }
     }
-    ++used;
+    if (second && ++slot == b) slot = 0;
+    second = !second;
     return true;
   });
 }
@@ -146,17 +164,25 @@ std::vector<std::u16string> BlockReader::readNameLine(std::size_t units) {
 
 bool BlockReader::readFloats(std::size_t bufferBytes, float* out, int count) {
   for (int i = 0; i < count; ++i) out[i] = 0.0f;
+  std::string_view line;
+  if (!lines_.readBytes(bufferBytes, line)) return false;
   int got = 0;
-  return forEachNumberToken(bufferBytes, [&](std::string_view token) {
+  text::forEachDoubleToken(line, [&](double value) {
     if (got >= count) return false;
-    out[got++] = text::parseFloat(token);
+    out[got++] = static_cast<float>(value);
     return true;
   });
+  return true;
 }
 
-void BlockReader::readIndices(std::size_t bufferBytes, std::vector<int32_t>& out) {
-  forEachNumberToken(bufferBytes, [&](std::string_view token) {
-    out.push_back(text::parseInt32(token));
+void BlockReader::readIndices(std::size_t bufferBytes, std::vector<int32_t>& out,
+                              int64_t expected) {
+  std::string_view line;
+  if (!lines_.readBytes(bufferBytes, line)) return;
+  const int64_t count = std::min(std::max<int64_t>(expected, 0), estimatedNumbers(line));
+  out.reserve(out.size() + static_cast<std::size_t>(count));
+  text::forEachInt32Token(line, [&](int32_t value) {
+    out.push_back(value);
     return true;
   });
 }
@@ -198,7 +224,7 @@ bool readWeightsBlock(BlockReader& reader, WeightTable& table, int32_t& weightCo
 }
 
 void readCountedIndices(BlockReader& reader, int32_t count, std::vector<int32_t>& out) {
-  if (count >= 1) reader.readIndices(countedLineBytes(count), out);
+  if (count >= 1) reader.readIndices(countedLineBytes(count), out, count);
 }
 
 }  // namespace blocks

@@ -30,21 +30,6 @@ inline constexpr std::size_t kLineUnits = 1024;
 // it as a bound). A product of zero or less gives 0, a buffer that reads nothing.
 std::size_t countedLineBytes(int64_t numbers, int64_t perNumber = 1);
 
-// Calls f(token) for each token of a number line, cut at spaces and line feeds only, until f
-// returns false. (A hand-written loop: number lines are most of a model file.)
-template <class F>
-void forEachNumber(std::string_view line, F&& f) {
-  const char* p = line.data();
-  const char* end = p + line.size();
-  while (p < end) {
-    while (p < end && (*p == ' ' || *p == '\n')) ++p;
-    if (p == end) break;
-    const char* start = p;
-    while (p < end && *p != ' ' && *p != '\n') ++p;
-    if (!f(std::string_view(start, static_cast<std::size_t>(p - start)))) break;
-  }
-}
-
 // Reads keyword, value and number lines from one file.
 class BlockReader {
  public:
@@ -76,18 +61,10 @@ class BlockReader {
     return lines_.readBytes(bufferBytes, line);
   }
 
-  // Reads the next 8-bit line (a buffer of `bufferBytes` bytes) and calls f(token) for each
-  // token cut at spaces and line feeds, until f returns false. False at the end of the file.
-  template <class F>
-  bool forEachNumberToken(std::size_t bufferBytes, F&& f) {
-    std::string_view line;
-    if (!lines_.readBytes(bufferBytes, line)) return false;
-    forEachNumber(line, f);
-    return true;
-  }
-
-  // Appends every integer on the next 8-bit line (a buffer of `bufferBytes` bytes).
-  void readIndices(std::size_t bufferBytes, std::vector<int32_t>& out);
+  // Appends every integer on the next 8-bit line (a buffer of `bufferBytes` bytes);
+  // `expected` is how many the file announces (room is made for them, never more than the
+  // line can hold).
+  void readIndices(std::size_t bufferBytes, std::vector<int32_t>& out, int64_t expected = 0);
 
   bool atEnd() const { return lines_.atEnd(); }
 

@@ -34,11 +34,26 @@ class LineReader {
 
   bool atEnd() const { return pos_ >= data_.size(); }
 
- private:
-  void dropCarriageReturns();
+ LineReader() = default;
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
 
-  std::string data_;
+ private:
+  void release();
+  void dropCarriageReturns();
+  void findNul(std::size_t from);
+
+  // The file's bytes: in an anonymous mapping filled by read() (a large file then costs no
+  // zero-fill pass and no copy), or in `owned_` (bytes given, or a file that grew while read).
+  char* mapped_ = nullptr;
+  std::size_t mappedBytes_ = 0;
+  std::string owned_;
+  std::string_view data_;
   std::size_t pos_ = 0;
+  // Position of the first NUL byte at or after the last search (data_.size() when none), so
+  // that a byte read needs no second pass over its piece.
+  std::size_t nextNul_ = 0;
 };
 
 }  // namespace text

@@ -69,7 +69,15 @@ int32_t parseInt32Impl(std::basic_string_view<Char> token) {
 
 }  // namespace
 
-int32_t parseInt32(std::string_view token) { return parseInt32Impl(token); }
+int32_t parseInt32(std::string_view token) {
+  // Fast path for the plain form that fills index lists: digits with an optional minus sign.
+  if (!token.empty() && (token[0] == '-' || (token[0] >= '0' && token[0] <= '9'))) {
+    int32_t value = 0;
+    auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc()) return value;
+  }
+  return parseInt32Impl(token);
+}
 int32_t parseInt32(std::u16string_view token) { return parseInt32Impl(token); }
 
 }  // namespace text

@@ -4,8 +4,11 @@
 // the text-to-double rules (overflow gives infinity, underflow zero).
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <string_view>
+#include <system_error>
+#include <type_traits>
 
 namespace text {
 
@@ -35,6 +38,66 @@ std::size_t forEachToken(std::basic_string_view<Char> line, std::basic_string_vi
     if (!f(line.substr(start, i - start))) break;
   }
   return count;
+}
+
+namespace detail {
+
+inline bool endsNumberToken(const char* p, const char* end) {
+  return p == end || *p == ' ' || *p == '\n';
+}
+
+// The loop of forEachDoubleToken and forEachInt32Token: a plain number is converted where it
+// stands, in one pass; anything else (a sign "+", hexadecimal, trailing text, out of range)
+// is cut out as a token and given to the general parser.
+template <class T, class Fallback, class F>
+void forEachNumberToken(std::string_view line, Fallback&& fallback, F&& f) {
+  const char* p = line.data();
+  const char* end = p + line.size();
+  for (;;) {
+    while (p < end && (*p == ' ' || *p == '\n')) ++p;
+    if (p == end) return;
+    const char c = *p;
+    if constexpr (std::is_same_v<T, int32_t>) {
+      // Up to nine digits cannot overflow: converted here without from_chars' checks.
+      const char* q = p + (c == '-' ? 1 : 0);
+      const char* digits = q;
+      int32_t value = 0;
+      while (q < end && q - digits < 9 && *q >= '0' && *q <= '9') value = value * 10 + (*q++ - '0');
+      if (q > digits && endsNumberToken(q, end)) {
+        p = q;
+        if (!f(c == '-' ? -value : value)) return;
+        continue;
+      }
+    }
+    if ((c >= '0' && c <= '9') || c == '-' || c == '.') {
+      T value{};
+      auto [next, ec] = std::from_chars(p, end, value);
+      if (ec == std::errc() && endsNumberToken(next, end)) {
+        p = next;
+        if (!f(value)) return;
+        continue;
+      }
+    }
+    const char* start = p;
+    while (!endsNumberToken(p, end)) ++p;
+    if (!f(fallback(std::string_view(start, static_cast<std::size_t>(p - start))))) return;
+  }
+}
+
+}  // namespace detail
+
+// Calls f(value) for each token of `line` cut at spaces and line feeds, converted as
+// parseDouble converts it, until f returns false. Number lines of model files go through
+// here: one pass instead of cutting tokens and parsing them apart.
+template <class F>
+void forEachDoubleToken(std::string_view line, F&& f) {
+  detail::forEachNumberToken<double>(line, [](std::string_view t) { return parseDouble(t); }, f);
+}
+
+// As forEachDoubleToken, with tokens converted as parseInt32 converts them.
+template <class F>
+void forEachInt32Token(std::string_view line, F&& f) {
+  detail::forEachNumberToken<int32_t>(line, [](std::string_view t) { return parseInt32(t); }, f);
 }
 
 }  // namespace text

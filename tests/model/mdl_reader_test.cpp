@@ -133,8 +133,12 @@ TEST(MdlWorkedExample, EveryPrefixReadsCleanly) {
   for (std::size_t n = 0; n <= full.size(); ++n) {
     auto model = read(full.substr(0, n));
     // Up to "<GEOMETRY_EN" the block is open ("<GEOMETRY_END" already closes it).
-    if (n < full.find("<GEOMETRY_END>") + 13) EXPECT_TRUE(model->geometries.empty()) << n;
-    if (n < full.find("<MATERIAL_END>") + 13) EXPECT_TRUE(model->materials.empty()) << n;
+    if (n < full.find("<GEOMETRY_END>") + 13) {
+      EXPECT_TRUE(model->geometries.empty()) << n;
+    }
+    if (n < full.find("<MATERIAL_END>") + 13) {
+      EXPECT_TRUE(model->materials.empty()) << n;
+    }
   }
 }
 

@@ -150,4 +150,50 @@ TEST(Numbers, TokensSkipEmptyRuns) {
   EXPECT_EQ(tokens[1], "b\t");  // tab is no separator here
 }
 
+TEST(Numbers, LineScansAgreeWithTheTokenParsers) {
+  const std::string line =
+      "1.5 -2 +3 0x10 1e999 -1e400 1e-400 . - 1.5x \t7 2147483648 -2147483649 999999999 "
+      "-999999999 1234567890 007 -0 inf .25 5. 12abc\n\n  8";
+  std::vector<std::string_view> tokens;
+  text::forEachToken(std::string_view(line), std::string_view(" \n"), [&](std::string_view t) {
+    tokens.push_back(t);
+    return true;
+  });
+  std::vector<double> doubles;
+  text::forEachDoubleToken(line, [&](double v) {
+    doubles.push_back(v);
+    return true;
+  });
+  std::vector<int32_t> ints;
+  text::forEachInt32Token(line, [&](int32_t v) {
+    ints.push_back(v);
+    return true;
+  });
+  ASSERT_EQ(doubles.size(), tokens.size());
+  ASSERT_EQ(ints.size(), tokens.size());
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    EXPECT_EQ(doubles[i], text::parseDouble(tokens[i])) << tokens[i];
+    EXPECT_EQ(ints[i], text::parseInt32(tokens[i])) << tokens[i];
+  }
+  int seen = 0;  // stops when asked
+  text::forEachDoubleToken(line, [&](double) { return ++seen < 3; });
+  EXPECT_EQ(seen, 3);
+}
+
+TEST(LineReader, NulCutsEveryPieceThatHoldsOne) {
+  text::LineReader r;
+  r.openBytes(std::string("a\0b\nc\nd\0\0e\n", 11));
+  std::string_view piece;
+  ASSERT_TRUE(r.readBytes(100, piece));
+  EXPECT_EQ(piece, "a");
+  ASSERT_TRUE(r.readBytes(100, piece));
+  EXPECT_EQ(piece, "c\n");
+  std::u16string wide;
+  ASSERT_TRUE(r.readWide(2, wide));
+  EXPECT_EQ(wide, u"d");
+  ASSERT_TRUE(r.readBytes(100, piece));
+  EXPECT_EQ(piece, "");
+  EXPECT_FALSE(r.readBytes(100, piece));
+}
+
 }  // namespace

@@ -104,7 +104,9 @@ TEST(ColliderFile, ACutOffColliderIsLeftOut) {
     std::string warning;
     ColliderSet set = read(full.substr(0, n), &warning);
     EXPECT_TRUE(set.colliders.empty()) << n;
-    if (n > full.find("<GEOMETRY_BEGIN>\n") + 16) EXPECT_FALSE(warning.empty()) << n;
+    if (n > full.find("<GEOMETRY_BEGIN>\n") + 16) {
+      EXPECT_FALSE(warning.empty()) << n;
+    }
   }
 }
 
