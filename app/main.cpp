@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/headless_mode.h"
+#include "app/info_command.h"
 
 namespace {
 
@@ -13,7 +14,9 @@ int usage(const std::string& problem = {}) {
   std::fprintf(stderr,
                "usage: modelviewer\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
-               "                   [--stats] [--validate] [--empty]\n");
+               "                   [--stats] [--validate] [--empty]\n"
+               "       %s\n",
+               kInfoUsage);
   return 2;
 }
 
@@ -26,6 +29,9 @@ int main(int argc, char** argv) {
     auto options = ParseHeadlessOptions({args.begin() + 1, args.end()}, error);
     if (!options) return usage(error);
     return RunHeadless(*options);
+  }
+  if (!args.empty() && args[0] == "--info") {
+    return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
   if (!args.empty()) return usage("unknown option: " + args[0]);
   std::fprintf(stderr, "modelviewer: the viewer window is not built yet; nothing to show\n");
