@@ -73,7 +73,7 @@ TEST(SceneThreads, KeyboardAgainstFrameUpdatesIsRaceFreeAndNeverTearsAPose) {
     using Keys = std::array<uint8_t, kKeyboardStateSize>;
     const std::initializer_list<uint8_t> patterns[] = {
         {kKeyUp}, {}, {kKeyUp, kKeyLeft}, {}, {kKeyUp}, {kKeyRight}, {}, {kKeyDown}, {kKeyUp}, {}};
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
       Keys keys{};
       for (uint8_t code : patterns[i % std::size(patterns)]) keys[code] = 0x80;
       scene.DispatchKeyboard(keys.data());
@@ -86,7 +86,7 @@ TEST(SceneThreads, KeyboardAgainstFrameUpdatesIsRaceFreeAndNeverTearsAPose) {
   FrameConstantImage image{};
   int frames = 0;
   bool torn = false;
-  while (!inputDone || frames < 5000) {
+  while (!inputDone || frames < 2000) {
     scene.UpdateObjects();
     scene.AdvanceAnimationClocks(1);
     scene.UpdatePoses();
