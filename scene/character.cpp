@@ -4,10 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
-#include "model/collada_import.h"
-#include "model/mdl_reader.h"
+#include "model/model_loader.h"
 #include "platform/text.h"
 #include "render/camera.h"
 #include "scene/colliders.h"
@@ -37,51 +35,6 @@ void headingDirection(float h, float d[2]) {
   }
 }
 
-// Makes a folder current for the length of a model load and restores the previous one.
-class FolderScope {
- public:
-  // An empty `folder` keeps the current directory.
-  explicit FolderScope(const fs::path& folder) {
-    std::error_code ec;
-    saved_ = fs::current_path(ec);
-    if (ec) {
-      error_ = ec.message();
-      return;
-    }
-    if (folder.empty()) {
-      entered_ = true;
-      return;
-    }
-    fs::current_path(folder, ec);
-    if (ec) {
-      error_ = ec.message();
-      return;
-    }
-    entered_ = true;
-    changed_ = true;
-  }
-  ~FolderScope() {
-    if (!changed_) return;
-    std::error_code ec;
-    fs::current_path(saved_, ec);
-    if (ec) {
-      std::fprintf(stderr, "%s: cannot return to this folder: %s\n", saved_.c_str(),
-                   ec.message().c_str());
-    }
-  }
-  FolderScope(const FolderScope&) = delete;
-  FolderScope& operator=(const FolderScope&) = delete;
-
-  bool entered() const { return entered_; }
-  const std::string& error() const { return error_; }
-
- private:
-  fs::path saved_;
-  std::string error_;
-  bool entered_ = false;
-  bool changed_ = false;
-};
-
 }  // namespace
 
 CCharacterBase::CCharacterBase(Scene* scene, Camera* camera) : scene(scene), camera(camera) {}
@@ -96,54 +49,38 @@ bool CCharacterBase::Load(std::u16string_view path, std::u16string_view name, co
                           uint8_t animated, const TextureLoader& loadTexture) {
   if (path.size() <= 4) return false;
   std::u16string_view suffix = path.substr(path.size() - 4);
-  bool collada = suffix == u".dae";
-  if (!collada && suffix != u".mdl") return false;
+  if (suffix != u".dae" && suffix != u".mdl") return false;
 
-  // The folder is everything up to the last separator (never the first character); the
-  // readers get the bare file name and resolve it, and the collider file, in that folder.
-  std::u16string folder;
-  std::u16string_view fileName = path;
-  for (std::size_t i = path.size() - 1; i >= 1; --i) {
-    if (path[i] == u'/' || path[i] == u'\\') {
-      folder.assign(path.substr(0, i + 1));
-      fileName = path.substr(i + 1);
-      break;
-    }
-  }
-  for (char16_t& c : folder) {
+  // Either separator ends the folder part.
+  std::u16string unixPath(path);
+  for (char16_t& c : unixPath) {
     if (c == u'\\') c = u'/';
   }
-  const std::string pathText = text::toUtf8(path);
+  const fs::path file(text::toUtf8(unixPath));
 
   auto data = std::make_unique<ModelData>();
   auto mesh = std::make_unique<MeshSet>();
   auto shapes = std::make_unique<ColliderSet>();
-  {
-    FolderScope scope{fs::path(text::toUtf8(folder))};
-    if (!scope.entered()) {
-      // Reading the bare name here would find a file in the wrong folder: load it empty.
-      std::fprintf(stderr, "%s: cannot enter the model's folder: %s\n", pathText.c_str(),
-                   scope.error().c_str());
-    } else if (collada) {
-      importCollada(*data, fs::path(text::toUtf8(fileName)));
-    } else {
-      readMdl(*data, fs::path(text::toUtf8(fileName)));
-    }
-
-    std::string error;
-    if (!BuildMeshSet(*mesh, data.get(), animated, &error, loadTexture)) {
-      std::fprintf(stderr, "%s: %s\n", pathText.c_str(), error.c_str());
-      return false;
-    }
+  std::string error;
+  bool built = false;
+  // With the model's folder still current: textures and the collider file are named relative
+  // to it.
+  auto build = [&](bool inFolder) {
+    if (!BuildMeshSet(*mesh, data.get(), animated, &error, loadTexture)) return;
+    built = true;
     UpdatePose(*mesh);
-
-    if (scope.entered() && !data->colliderFilePath.empty()) {
+    if (inFolder && !data->colliderFilePath.empty()) {
       ReadColliderFile(*shapes, fs::path(text::toUtf8(data->colliderFilePath)));
     }
     BuildColliders(*shapes, mesh.get());
     TransformColliders(*shapes);
+  };
+  // A model that cannot be read (it said why on stderr) still loads, empty.
+  if (!loadModelFile(*data, file, [&] { build(true); }) && !built && error.empty()) build(false);
+  if (!built) {
+    std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
+    return false;
   }
-
   Adopt(name, std::move(data), std::move(mesh), std::move(shapes));
   return true;
 }
