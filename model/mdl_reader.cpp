@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -45,6 +46,8 @@ class MdlReader {
   ModelData& model_;
   BlockReader reader_;
   std::string problem_;
+  // The bones of `bones` by name, first one kept: bone blocks look a name up for every bone.
+  std::unordered_map<std::u16string, Bone*> bonesByName_;
   // Bones already named by a bone block: naming one again would link it into the tree twice
   // (or make it its own ancestor), so a repeated name gets a bone of its own.
   std::unordered_set<const Bone*> placed_;
@@ -58,6 +61,7 @@ void MdlReader::cutOff(const char* block) {
 
 std::string MdlReader::run() {
   model_.colliderFilePath.clear();
+  for (Bone* bone : model_.bones) bonesByName_.emplace(bone->name, bone);
   while (reader_.nextKeywordLine(kOuterSeparators)) {
     if (reader_.is(u"MODEL_ID")) {
       model_.modelId = reader_.readValueLine();
@@ -188,11 +192,13 @@ void MdlReader::readBoneList() {
     Bone* bone = model_.newBone();
     bone->name = std::move(name);
     model_.bones.push_back(bone);
+    bonesByName_.emplace(bone->name, bone);
   }
 }
 
 Bone* MdlReader::nameBone(Bone* parent, const std::u16string& name) {
-  Bone* bone = model_.findBoneByName(name);
+  auto found = bonesByName_.find(name);
+  Bone* bone = found != bonesByName_.end() ? found->second : nullptr;
   if (bone == nullptr || placed_.count(bone) != 0) bone = model_.newBone();
   placed_.insert(bone);
   if (parent == nullptr) model_.rootBones.push_back(bone);

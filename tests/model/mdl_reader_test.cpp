@@ -195,6 +195,16 @@ TEST(MdlKeywords, UnknownAndMisplacedKeywordsAreSkipped) {
   EXPECT_EQ(model->materials[0]->name, u"");  // a keyword without a value stores ""
 }
 
+TEST(MdlKeywords, NamesAreCp932Text) {
+  // "肌" and "ゼ" (whose second byte is "[", a separator, but only between characters).
+  auto model = read("<MATERIAL_BEGIN>\n<MATERIAL_NAME> \x94\xa7\n<TEXTURE_NAME> \x83\x5b\n"
+                    "<MATERIAL_END>\n<BONE_ARRAY>\n\x83\x5b \x94\xa7\n");
+  EXPECT_EQ(model->materials[0]->name, u"肌");
+  EXPECT_EQ(model->materials[0]->textureName, u"ゼ");
+  ASSERT_EQ(model->bones.size(), 2u);
+  EXPECT_EQ(model->findBoneByName(u"肌"), model->bones[1]);
+}
+
 TEST(MdlKeywords, LongKeywordLinesContinueInTheNextRead) {
   // 1023 characters per read: the rest of a long line is read as a line of its own.
   std::string line(1023, 'x');

@@ -96,6 +96,14 @@ TEST(ColliderFile, CornerCountSumsTheCountsGiven) {
   EXPECT_EQ(c.polygonLists[1]->vertexIndices, (std::vector<int32_t>{5, 6, 7, 8}));
 }
 
+TEST(ColliderFile, NamesAreCutBetweenCharactersNotBytes) {
+  // "ゼ" is 0x83 0x5B in CP932: its second byte is "[", which must not cut the name.
+  ColliderSet set = read("<MODEL_ID>\n\x83\x5b\n" + collider("<GEOMETRY_ID> a\x83\x5b\x83\x5d\n"));
+  EXPECT_EQ(set.modelId, u"ゼ");
+  ASSERT_EQ(set.colliders.size(), 1u);
+  EXPECT_EQ(set.colliders[0]->id, u"aゼゾ");
+}
+
 TEST(ColliderFile, ACutOffColliderIsLeftOut) {
   const std::string full = kMeshCollider;
   // Up to "<GEOMETRY_EN" the block is open ("<GEOMETRY_END" already closes it).
