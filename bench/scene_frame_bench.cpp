@@ -188,4 +188,22 @@ void BM_QueryGroundHeight(benchmark::State& state) {
 }
 BENCHMARK(BM_QueryGroundHeight);
 
+// Parts of the frame: the 49 tiles' poses (world matrices only) and the skeleton's own updates.
+void BM_PartTilePoses(benchmark::State& state) {
+  Field field;
+  for (auto _ : state) {
+    for (auto& tile : field.tiles) UpdatePose(*tile->meshSet);
+  }
+}
+BENCHMARK(BM_PartTilePoses);
+
+void BM_PartSkeletonUpdates(benchmark::State& state) {
+  Field field;
+  for (auto _ : state) {
+    field.skeleton.Update();
+    field.skeleton.LateUpdate();
+  }
+}
+BENCHMARK(BM_PartSkeletonUpdates);
+
 }  // namespace

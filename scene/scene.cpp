@@ -9,9 +9,11 @@
 
 template <class F>
 void Scene::forEachObject(F f) const {
+  // Positions 1 to count in order. The lists do not change once the threads run, so following
+  // the links visits the same objects as a position lookup per object, without walking from the
+  // cursor each time.
   for (const CursorList<CCharacterBase>* list : {&firstList, &secondList, &thirdList}) {
-    // The count is read again before each step.
-    for (int32_t i = 1; i <= list->count(); ++i) f(*list->at(i)->item);
+    for (auto* node = list->first(); node != nullptr; node = node->next) f(*node->item);
   }
 }
 
@@ -46,8 +48,8 @@ bool Scene::DispatchKeyboard(const uint8_t* keys) {
 }
 
 bool Scene::QueryGroundHeight(float x, float y, float ground[4]) const {
-  for (int32_t i = 1; i <= thirdList.count(); ++i) {
-    const CCharacterBase& tile = *thirdList.at(i)->item;
+  for (auto* node = thirdList.first(); node != nullptr; node = node->next) {
+    const CCharacterBase& tile = *node->item;
     if (tile.colliders != nullptr && FindGround(*tile.colliders, x, y, ground)) return true;
   }
   return false;

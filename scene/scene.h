@@ -3,7 +3,7 @@
 // over them, hands the keyboard state to every character, answers the ground query over the
 // tiles, and sets up the skeleton's animations at start-up. It does not own the characters.
 // The lists are filled before the worker threads start and never change afterwards, so both
-// threads walk them with position lookups that leave the cursors alone.
+// threads walk them, in position order, without moving the cursors.
 #pragma once
 
 #include <cstdint>
