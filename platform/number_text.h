@@ -46,6 +46,39 @@ inline bool endsNumberToken(const char* p, const char* end) {
   return p == end || *p == ' ' || *p == '\n';
 }
 
+// A plain decimal ("-12.375", "0.5", "7") of at most 15 significant digits and at most 22
+// after the point: the digits form an integer and one division by a power of ten, both exact
+// doubles, gives the correctly rounded value, the same that the text-to-double rules give.
+// Returns the end of the number, or null when the token is of any other form.
+inline const char* plainDecimal(const char* p, const char* end, double& value) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const bool negative = p < end && *p == '-';
+  const char* q = p + (negative ? 1 : 0);
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int fraction = 0;
+  while (q < end && *q >= '0' && *q <= '9' && digits < 16) {
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    ++digits;
+  }
+  if (q < end && *q == '.') {
+    ++q;
+    while (q < end && *q >= '0' && *q <= '9' && digits < 16) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+      ++digits;
+      ++fraction;
+    }
+  }
+  // More than 15 digits may not be exact in a double: left to the general conversion.
+  if (digits == 0 || digits > 15 || fraction > 22 || !endsNumberToken(q, end)) return nullptr;
+  double v = static_cast<double>(mantissa);
+  if (fraction > 0) v /= kPowersOfTen[fraction];
+  value = negative ? -v : v;
+  return q;
+}
+
 // The loop of forEachDoubleToken and forEachInt32Token: a plain number is converted where it
 // stands, in one pass; anything else (a sign "+", hexadecimal, trailing text, out of range)
 // is cut out as a token and given to the general parser.
@@ -66,6 +99,15 @@ void forEachNumberToken(std::string_view line, Fallback&& fallback, F&& f) {
       if (q > digits && endsNumberToken(q, end)) {
         p = q;
         if (!f(c == '-' ? -value : value)) return;
+        continue;
+      }
+    }
+    if constexpr (std::is_same_v<T, double>) {
+      double value = 0;
+      const char* next = plainDecimal(p, end, value);
+      if (next != nullptr) {
+        p = next;
+        if (!f(value)) return;
         continue;
       }
     }
