@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_app.h"
 #include "app/headless_mode.h"
 #include "app/info_command.h"
 
@@ -34,6 +35,5 @@ int main(int argc, char** argv) {
     return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
   if (!args.empty()) return usage("unknown option: " + args[0]);
-  std::fprintf(stderr, "modelviewer: the viewer window is not built yet; nothing to show\n");
-  return 1;
+  return RunDesktop();
 }

@@ -39,7 +39,7 @@ void CollectDrawLists(const Scene& scene, FrameDrawLists& lists) {
   collect(scene.thirdList, lists.third);
 }
 
-bool RenderOneFrame(DisplayView& view, const std::function<void(VkCommandBuffer, const GpuImage&)>& present) {
+bool RenderOneFrame(DisplayView& view, FramePresenter* presenter) {
   Scene& scene = *view.scene;
   scene.UpdateObjects();
   scene.AdvanceAnimationClocks(view.frameTick);
@@ -52,16 +52,21 @@ bool RenderOneFrame(DisplayView& view, const std::function<void(VkCommandBuffer,
   // visibility flags.
   thread_local FrameDrawLists lists;
   CollectDrawLists(scene, lists);
-  return device.renderFrame(lists, present);
+  if (presenter == nullptr || !presenter->acquire()) return device.renderFrame(lists);
+  bool ok = device.renderFrame(lists, [presenter](VkCommandBuffer cmd, const GpuImage& backBuffer) {
+    presenter->recordPresent(cmd, backBuffer);
+  });
+  presenter->present();
+  return ok;
 }
 
-int FrameThread(DisplayView& view, const std::function<void(VkCommandBuffer, const GpuImage&)>& present) {
+int FrameThread(DisplayView& view, FramePresenter* presenter) {
   FrameRateMeter meter;
   bool reported = false;
   while (view.stopFlag.load() == 0) {
     double fps = 0;
     if (meter.tick(FrameRateMeter::minuteClockMs(), fps)) view.fps.store(fps);
-    if (!RenderOneFrame(view, present) && !reported) {
+    if (!RenderOneFrame(view, presenter) && !reported) {
       std::fprintf(stderr, "Error: the GPU failed to render a frame\n");
       reported = true;
     }

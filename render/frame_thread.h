@@ -16,6 +16,18 @@ class Scene;
 struct FrameDrawLists;
 struct GpuImage;
 
+// Where a frame goes after the composite pass: a window's swapchain, say.
+class FramePresenter {
+ public:
+  virtual ~FramePresenter() = default;
+  // Gets an image to present into; false when there is none this frame (a minimized window).
+  virtual bool acquire() = 0;
+  // Records the copy of the back buffer (in the transfer-source layout) into that image.
+  virtual void recordPresent(VkCommandBuffer cmd, const GpuImage& backBuffer) = 0;
+  // Presents the image once the frame's commands have completed.
+  virtual void present() = 0;
+};
+
 // Frames per second over windows of a little more than a second, on a millisecond clock that
 // wraps every minute (seconds x 1000 + milliseconds of the current UTC time).
 class FrameRateMeter {
@@ -52,11 +64,9 @@ struct DisplayView {
 void CollectDrawLists(const Scene& scene, FrameDrawLists& lists);
 
 // One iteration of the frame loop without the frame-rate step: the Scene's four steps, the two
-// camera steps and the three passes. `present`, when given, records the presentation of the
-// back buffer. Returns false when the GPU failed.
-bool RenderOneFrame(DisplayView& view,
-                    const std::function<void(VkCommandBuffer, const GpuImage&)>& present = {});
+// camera steps and the three passes, then the presentation when there is a presenter. Returns
+// false when the GPU failed.
+bool RenderOneFrame(DisplayView& view, FramePresenter* presenter = nullptr);
 
 // The thread body: frames while `view.stopFlag` is 0. Returns 1.
-int FrameThread(DisplayView& view,
-                const std::function<void(VkCommandBuffer, const GpuImage&)>& present = {});
+int FrameThread(DisplayView& view, FramePresenter* presenter = nullptr);

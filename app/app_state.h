@@ -1,0 +1,53 @@
+// AppState: the one application record of the desktop program: screen metrics, the main
+// window's geometry and drag state, the frame colours, the configuration, the display view,
+// the sound mixer and the three title-bar buttons.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "app/viewer_config.h"
+#include "platform/x11_windows.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+class CCustomButton;
+class SoundMixer;
+struct DisplayView;
+
+struct ColorArgb {
+  int32_t a = 0, r = 0, g = 0, b = 0;
+};
+
+struct AppState {
+  WindowSystem* windows = nullptr;
+  XWindow mainWindow = 0;
+  XWindow displayWindow = 0;
+  std::filesystem::path startDirectory;
+  int32_t screenWidth = 0, screenHeight = 0;
+  int32_t borderWidth = 8, borderHeight = 8;
+  int32_t mainWidth = 0, mainHeight = 0;
+  int32_t mainX = 0, mainY = 0;
+  int32_t barHeight = 0;
+  ColorArgb backColor, barColor;
+  uint8_t dragging = 0, pressInBar = 0, maximized = 0;
+  int32_t lastMouseX = 0, lastMouseY = 0;
+  float dpiScale = 1.0f;
+  cairo_surface_t* backBitmap = nullptr;  // screen-sized; the frame is painted here first
+  ViewerConfig config;
+  DisplayView* displayView = nullptr;
+  SoundMixer* soundMixer = nullptr;
+  CCustomButton* closeButton = nullptr;
+  CCustomButton* minimizeButton = nullptr;
+  CCustomButton* maximizeButton = nullptr;
+  int32_t colorKey[3] = {255, 255, 255};
+  // Called by the close action once config.ini is written: ends the message loop.
+  int exitCode = 1;
+};
+
+// The process-wide handle through which the button actions reach the AppState.
+AppState*& appStateHandle();
+
+// The record's computed values and configuration: metrics from the screen, geometry, defaults
+// and config.ini from the current directory, the two frame colours.
+void InitializeAppState(AppState& state, int32_t screenWidth, int32_t screenHeight, int32_t logicalDpiX);

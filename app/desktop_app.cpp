@@ -1,0 +1,145 @@
+#include "app/desktop_app.h"
+
+#include <X11/Xlib.h>
+#include <cairo.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/input_thread.h"
+#include "app/main_window.h"
+#include "app/startup_scene.h"
+#include "app/title_buttons.h"
+#include "app/window_layout.h"
+#include "platform/keyboard_state.h"
+#include "platform/periodic_timer.h"
+#include "render/camera.h"
+#include "render/frame_thread.h"
+#include "render/render_device.h"
+#include "render/window_presenter.h"
+#include "scene/scene.h"
+#include "sound/sound_mixer.h"
+
+int RunDesktop() {
+  WindowSystem windows;
+  std::string error;
+  if (!windows.open(&error)) {
+    std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+    return 1;
+  }
+
+  // The application record.
+  AppState state;
+  state.windows = &windows;
+  InitializeAppState(state, windows.screenWidth(), windows.screenHeight(), windows.logicalDpiX());
+  appStateHandle() = &state;
+
+  // The main window, hidden until everything is loaded.
+  DisplayView view;
+  std::unique_ptr<WindowPresenter> presenter;
+  auto displayResized = [&presenter] {
+    if (presenter) presenter->windowResized();
+  };
+  windows.registerClass("CLASS_MAINWINDOW", [&](XWindow window, WindowMessage message, const MessageArgs& args) {
+    if (auto* s = static_cast<AppState*>(windows.userData(window))) MainWindowProcedure(*s, message, args, displayResized);
+  });
+  state.mainWindow =
+      windows.createWindow("CLASS_MAINWINDOW", "ModelViewer", 0, state.mainX, state.mainY, state.mainWidth, state.mainHeight);
+  windows.setUserData(state.mainWindow, &state);
+
+  // The display view: its child window, the render device, the scene and the camera.
+  windows.registerClass("CLASS_DISPWINDOW", [](XWindow, WindowMessage, const MessageArgs&) {});
+  PixelRect d = displayRect(state.mainWidth, state.mainHeight, state.barHeight);
+  state.displayWindow = windows.createWindow("CLASS_DISPWINDOW", "ModelViewer", state.mainWindow, d.x, d.y, d.width, d.height);
+  windows.setUserData(state.displayWindow, &view);
+  view.windowWidth = d.width;
+  view.windowHeight = d.height;
+  view.renderWidth = 1920;
+  view.renderHeight = 1080;
+  RenderDevice device;
+  RenderDeviceOptions options;
+  options.instanceExtensions = WindowPresenter::instanceExtensions();
+  if (!device.create(options, &error)) {
+    std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+    return 1;
+  }
+  // The frame thread presents on a connection of its own.
+  Display* frameDisplay = XOpenDisplay(windows.displayName().c_str());
+  presenter = std::make_unique<WindowPresenter>(device, frameDisplay, state.displayWindow);
+  if (frameDisplay == nullptr || !presenter->create(&error)) {
+    std::fprintf(stderr, "modelviewer: %s\n", frameDisplay ? error.c_str() : "cannot open a second X connection");
+    presenter.reset();
+    if (frameDisplay) XCloseDisplay(frameDisplay);
+    return 1;
+  }
+  Scene scene;
+  Camera camera;
+  view.renderDevice = &device;
+  view.scene = &scene;
+  view.camera = &camera;
+  state.displayView = &view;
+  KeyboardPoller keyboard;
+  bool haveKeyboard = keyboard.open(windows.displayName(), state.mainWindow);
+  windows.show(state.displayWindow);
+  camera.aspect = cameraAspect(state.mainWidth, state.mainHeight);
+
+  // Sound: the viewer starts normally without a device.
+  SoundMixer soundMixer;
+  state.soundMixer = &soundMixer;
+  if (!soundMixer.Open(&error)) std::fprintf(stderr, "modelviewer: %s; continuing without sound\n", error.c_str());
+
+  state.backBitmap = cairo_image_surface_create(CAIRO_FORMAT_RGB24, state.screenWidth, state.screenHeight);
+
+  // The title-bar buttons, right to left.
+  TitleButtonLayout b = titleButtonLayout(state.mainWidth, state.barHeight);
+  CButtonClose closeButton;
+  CButtonMaximize maximizeButton;
+  CButtonMinimize minimizeButton;
+  closeButton.Create(windows, b.closeX, b.top, b.side, b.side, state.mainWindow);
+  closeButton.LoadImages("./pict/ButtonClose.png", "./pict/ButtonCloseDown.png");
+  maximizeButton.Create(windows, b.maximizeX, b.top, b.side, b.side, state.mainWindow);
+  maximizeButton.LoadImages("./pict/ButtonSize.png", "./pict/ButtonSizeDown.png");
+  minimizeButton.Create(windows, b.minimizeX, b.top, b.side, b.side, state.mainWindow);
+  minimizeButton.LoadImages("./pict/ButtonMin.png", "./pict/ButtonMinDown.png");
+  state.closeButton = &closeButton;
+  state.maximizeButton = &maximizeButton;
+  state.minimizeButton = &minimizeButton;
+
+  // The scene: the skeleton, its animations, the field.
+  StartupScene contents;
+  LoadStartupScene(scene, camera, contents, device.textureLoader());
+  for (const auto& character : contents.characters) {
+    for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
+      if (!device.upload(*character->meshSets.at(i)->item, &error)) {
+        std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+        return 1;
+      }
+    }
+  }
+
+  // Running: the window, the two worker threads and the one-second repaint.
+  windows.show(state.mainWindow);
+  view.stopFlag.store(0);
+  view.frameThread = std::thread([&] { FrameThread(view, presenter.get()); });
+  view.inputThread = std::thread([&] { InputThread(view, haveKeyboard ? &keyboard : nullptr); });
+  PeriodicTimer repaintTimer;
+  repaintTimer.start(std::chrono::milliseconds(1000),
+                     [&windows, &state] { windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); }); });
+  windows.invalidateAndUpdate(state.mainWindow);
+
+  int status = windows.run();
+
+  // Orderly shutdown, config.ini already written by the close action.
+  view.stopFlag.store(1);
+  repaintTimer.stop();
+  soundMixer.stop();
+  if (view.frameThread.joinable()) view.frameThread.join();
+  if (view.inputThread.joinable()) view.inputThread.join();
+  presenter.reset();
+  XCloseDisplay(frameDisplay);
+  cairo_surface_destroy(state.backBitmap);
+  appStateHandle() = nullptr;
+  return status;
+}
