@@ -53,9 +53,11 @@ class AniReader {
 
 bool AniReader::run(std::string& problem) {
   auto animation = std::make_unique<AnimationSet>();
-  // Keyword lines of a track met before any "ANIMATION_BEGIN" still consume their lines, so
-  // the rest of the file stays in step; their values are dropped.
-  std::unique_ptr<BoneTrack> track;
+  // The current track stays current after its "ANIMATION_END" (later lines still fill it), but
+  // it is appended only once. Keyword lines of a track met before any "ANIMATION_BEGIN" still
+  // consume their lines, so the rest of the file stays in step; their values are dropped.
+  std::unique_ptr<BoneTrack> open;  // the current track until it is appended
+  BoneTrack* track = nullptr;
   while (reader_.nextKeywordLine(blocks::kOuterSeparators)) {
     if (reader_.is(u"TARGET_MODEL_ID")) {
       std::u16string target = reader_.readValueLine();
@@ -67,25 +69,25 @@ bool AniReader::run(std::string& problem) {
     } else if (reader_.is(u"ANIMATION_ID")) {
       animation->id = reader_.readValueLine();
     } else if (reader_.is(u"ANIMATION_BEGIN")) {
-      track = std::make_unique<BoneTrack>();
+      open = std::make_unique<BoneTrack>();
+      track = open.get();
     } else if (reader_.is(u"TARGET")) {
-      if (track) {
+      if (track != nullptr) {
         track->target = reader_.value();
         track->bone = model_.findBoneById(track->target);
       }
     } else if (reader_.is(u"KEY_TIME")) {
       for (const auto& time : reader_.readNameLine(kKeyTimeUnits)) {
-        if (!track) break;
+        if (track == nullptr) break;
         track->keyTimes.push_back(text::parseFloat(text::toUtf8(time)));
       }
     } else if (reader_.is(u"POSE_MATRIX")) {
-      readPoses(reader_, track ? &track->poses : nullptr);
+      readPoses(reader_, track != nullptr ? &track->poses : nullptr);
     } else if (reader_.is(u"ANIMATION_END")) {
-      // Appended once: a second "ANIMATION_END" finds no open track.
-      if (track) animation->tracks.push_back(std::move(track));
+      if (open) animation->tracks.push_back(std::move(open));
     }
   }
-  if (track && problem.empty()) problem = "the file ends inside a track, which is left out";
+  if (open && problem.empty()) problem = "the file ends inside a track, which is left out";
   model_.animations.push_back(std::move(animation));
   return true;
 }

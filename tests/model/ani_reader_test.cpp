@@ -96,6 +96,22 @@ TEST_F(AniReader, PoseSectionsEndAtTheirEndLineOrTheEndOfTheFile) {
   EXPECT_NE(problem.find("ends inside a track"), std::string::npos);
 }
 
+TEST_F(AniReader, LinesAfterAnimationEndStillFillTheTrack) {
+  // The track stays current after ANIMATION_END: a pose section there, ended by the end of
+  // the file, keeps every pose; a second ANIMATION_END does not append the track again.
+  std::string problem;
+  ASSERT_TRUE(readAniText(model_,
+                          std::string("<ANIMATION_BEGIN>\n<KEY_TIME>\n0 1\n<ANIMATION_END>\n"
+                                      "<TARGET> root_id\n<ANIMATION_END>\n<POSE_MATRIX>\n") +
+                              kPoses,
+                          &problem));
+  EXPECT_EQ(problem, "");
+  const auto& tracks = model_.animations[0]->tracks;
+  ASSERT_EQ(tracks.size(), 1u);
+  EXPECT_EQ(tracks[0]->bone, model_.bones[0]);
+  EXPECT_EQ(tracks[0]->poses.size(), 3u);
+}
+
 TEST_F(AniReader, OnlyTheLineAfterKeyTimeHoldsTimes) {
   ASSERT_TRUE(readAniText(model_, "<ANIMATION_BEGIN>\n<KEY_TIME>\n0 1\n2 3\n<POSE_MATRIX>\n1\n"
                                   "<POSE_MATRIX_END>\n<ANIMATION_END>\n"));
