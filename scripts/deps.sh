@@ -24,3 +24,5 @@ MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev gls
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales)
 # What only the benchmarks need.
 MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev)
+# What running the viewer without a display, and the end-to-end tests, need.
+MV_VIRTUAL_DISPLAY_PACKAGES=(xvfb xdotool x11-utils imagemagick openbox)
