@@ -1,6 +1,7 @@
 #include "model/mdl_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -153,7 +154,8 @@ TEST(MdlFile, UnopenableFileFailsAndLeavesTheModelAlone) {
 }
 
 TEST(MdlFile, ReadsAFileWithCarriageReturnsAndWarnsOnceAboutACutBlock) {
-  auto path = std::filesystem::temp_directory_path() / "mdl_reader_test_cut.mdl";
+  auto path = std::filesystem::temp_directory_path() /
+              ("mdl_reader_test_cut_" + std::to_string(::getpid()) + ".mdl");
   {
     std::ofstream out(path, std::ios::binary);
     out << "<MODEL_ID>\r\nWalker x\r\n<GEOMETRY_BEGIN>\r\n<GEOMETRY_ID> Body\r\n";

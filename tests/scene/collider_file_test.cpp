@@ -1,6 +1,7 @@
 #include "scene/collider_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -126,7 +127,8 @@ TEST(ColliderFile, OpensFilesAndNamesThemInErrors) {
   EXPECT_NE(err.find("/nonexistent/field.cdr: cannot open"), std::string::npos) << err;
   EXPECT_TRUE(set.colliders.empty());
 
-  auto path = std::filesystem::temp_directory_path() / "collider_file_test.cdr";
+  auto path = std::filesystem::temp_directory_path() /
+              ("collider_file_test_" + std::to_string(::getpid()) + ".cdr");
   {
     std::ofstream out(path, std::ios::binary);
     out << kMeshCollider;
