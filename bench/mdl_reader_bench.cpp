@@ -3,6 +3,7 @@
 // All report bytes/s over the whole file and CPU time; the reader's "vs_from_chars" counter is
 // its CPU time per read divided by the double baseline's, measured earlier in the same run.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <ctime>
@@ -92,10 +93,14 @@ const Generated& model() {
       return fixed(buf, (unit(rng) + 1.0f) / 8.0f);
     });
     b.line("<WEIGHTS_END>\n<GEOMETRY_END>");
-    out.path = std::filesystem::temp_directory_path() / "mdl_reader_bench.mdl";
+    out.path = std::filesystem::temp_directory_path() /
+               ("mdl_reader_bench_" + std::to_string(::getpid()) + ".mdl");
     std::ofstream(out.path, std::ios::binary) << out.text;
     return out;
   }();
+  static const struct Remover {
+    ~Remover() { std::filesystem::remove(g.path); }
+  } remover;
   return g;
 }
 
