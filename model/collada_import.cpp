@@ -28,7 +28,8 @@ std::u16string modelIdFor(const std::filesystem::path& fileName) {
   return text::boundedName(last);
 }
 
-// The defaults skip comments, processing instructions and the declaration, which play no part.
+// The defaults skip comments, processing instructions and the declaration, which play no part,
+// and turn every line end into a line feed, which the number lists rely on.
 constexpr unsigned kParseOptions = pugi::parse_default;
 
 bool importDocument(ModelData& model, const pugi::xml_document& document, const std::string& name,

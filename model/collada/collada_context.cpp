@@ -64,12 +64,16 @@ std::string_view reference(std::string_view value) {
 
 std::u16string nameOf(std::string_view utf8) { return text::boundedName(text::fromUtf8(utf8)); }
 
+bool hasTab(std::string_view chars) {
+  return std::memchr(chars.data(), '\t', chars.size()) != nullptr;
+}
+
 void appendFloats(std::string_view chars, int64_t limit, std::vector<float>& out) {
   if (limit <= 0) return;
   out.reserve(out.size() + reserveFor(chars, limit));
   int64_t left = limit;
-  forEachListToken(chars, [&](std::string_view token) {
-    out.push_back(text::parseFloat(token));
+  forEachFloat(chars, [&](float value) {
+    out.push_back(value);
     return --left > 0;
   });
 }
@@ -78,16 +82,16 @@ void appendInts(std::string_view chars, int64_t limit, std::vector<int32_t>& out
   if (limit <= 0) return;
   out.reserve(out.size() + reserveFor(chars, limit));
   int64_t left = limit;
-  forEachListToken(chars, [&](std::string_view token) {
-    out.push_back(text::parseInt32(token));
+  forEachInt(chars, [&](int32_t value) {
+    out.push_back(value);
     return --left > 0;
   });
 }
 
 void readMatrix(std::string_view chars, Matrix4& matrix) {
   std::size_t i = 0;
-  forEachListToken(chars, [&](std::string_view token) {
-    matrix[i++] = text::parseFloat(token);
+  forEachFloat(chars, [&](float value) {
+    matrix[i++] = value;
     return i < matrix.size();
   });
 }

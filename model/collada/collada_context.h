@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "model/matrix4.h"
+#include "platform/number_text.h"
 
 struct ModelData;
 
@@ -81,6 +82,32 @@ void forEachListToken(std::string_view chars, F&& f) {
     const char* start = p;
     while (p != end && !isSpace(*p)) ++p;
     if (!f(std::string_view(start, static_cast<std::size_t>(p - start)))) return;
+  }
+}
+
+// Whether `chars` holds a tab, which the one-pass number readers do not take as a separator.
+// (Carriage returns never reach the steps: the parser turns line ends into line feeds.)
+bool hasTab(std::string_view chars);
+
+// Calls `f(value)` for each number of `chars` (XML white space between them), converted as
+// text::parseInt32 converts, until `f` returns false. Most lists are separated by spaces and
+// line feeds only and are converted in one pass where the numbers stand.
+template <class F>
+void forEachInt(std::string_view chars, F&& f) {
+  if (!hasTab(chars)) {
+    text::forEachInt32Token(chars, f);
+  } else {
+    forEachListToken(chars, [&](std::string_view token) { return f(text::parseInt32(token)); });
+  }
+}
+
+// As forEachInt, with numbers converted as text::parseFloat converts.
+template <class F>
+void forEachFloat(std::string_view chars, F&& f) {
+  if (!hasTab(chars)) {
+    text::forEachDoubleToken(chars, [&](double value) { return f(static_cast<float>(value)); });
+  } else {
+    forEachListToken(chars, [&](std::string_view token) { return f(text::parseFloat(token)); });
   }
 }
 

@@ -1,6 +1,8 @@
 // Geometries: sources become float arrays, triangle lists become polygon lists with one index
 // per corner and per semantic.
 #include <algorithm>
+#include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,16 +63,9 @@ void deinterleave(std::string_view pText, int64_t stride, const InputOffsets& of
   for (int t = 0; t < targetCount; ++t) targets[t].indices->reserve(most);
   int64_t position = 0;  // offset within the current corner
   int64_t numbers = 0;
-  forEachListToken(pText, [&](std::string_view token) {
-    bool parsed = false;
-    int32_t value = 0;
+  forEachInt(pText, [&](int32_t value) {
     for (int t = 0; t < targetCount; ++t) {
-      if (targets[t].offset != position) continue;
-      if (!parsed) {
-        value = text::parseInt32(token);
-        parsed = true;
-      }
-      targets[t].indices->push_back(value);
+      if (targets[t].offset == position) targets[t].indices->push_back(value);
     }
     ++numbers;
     if (++position == stride) position = 0;
@@ -152,6 +147,17 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
   return polygons;
 }
 
+// Whether the "p" texts of `lists` are long enough to be worth a thread of their own.
+bool isLarge(const std::vector<pugi::xml_node>& lists) {
+  constexpr std::size_t kLargeText = 1 << 20;
+  std::size_t total = 0;
+  for (pugi::xml_node list : lists) {
+    total += strnlen(list.child("p").text().get(), kLargeText - total);
+    if (total >= kLargeText) return true;
+  }
+  return false;
+}
+
 // Reads one "source" of a mesh into a float array; returns null (with a warning where the
 // document is at fault) when the source cannot be used.
 std::unique_ptr<FloatArray> readSource(const ImportContext& context, const char* geometryId,
@@ -215,18 +221,30 @@ void importGeometry(const ImportContext& context, pugi::xml_node element) {
 
   auto geometry = std::make_unique<Geometry>();
   geometry->id = nameOf(id.value());
+
+  // Polylists win when a mesh has both kinds.
+  const bool isPolylist = static_cast<bool>(mesh.child("polylist"));
+  const char* kind = isPolylist ? "polylist" : "triangles";
+  std::vector<pugi::xml_node> lists;
+  for (pugi::xml_node list = mesh.child(kind); list; list = list.next_sibling(kind)) {
+    lists.push_back(list);
+  }
+  auto readLists = [lists, isPolylist] {
+    std::vector<std::unique_ptr<PolygonData>> read;
+    for (pugi::xml_node list : lists) read.push_back(readPolygonList(list, isPolylist));
+    return read;
+  };
+  // The index lists are most of a large mesh's text. They are read on a second thread while
+  // this one reads the sources; the two share only the document, which neither changes.
+  std::future<std::vector<std::unique_ptr<PolygonData>>> pending;
+  if (isLarge(lists)) pending = std::async(std::launch::async | std::launch::deferred, readLists);
+
   for (pugi::xml_node source = mesh.child("source"); source; source = source.next_sibling("source")) {
     auto array = readSource(context, id.value(), source, positionSourceId, verticesId.value(),
                             *geometry);
     if (array) geometry->floatArrays.push_back(std::move(array));
   }
-
-  // Polylists win when a mesh has both kinds.
-  const bool isPolylist = static_cast<bool>(mesh.child("polylist"));
-  const char* kind = isPolylist ? "polylist" : "triangles";
-  for (pugi::xml_node list = mesh.child(kind); list; list = list.next_sibling(kind)) {
-    geometry->polygonLists.push_back(readPolygonList(list, isPolylist));
-  }
+  geometry->polygonLists = pending.valid() ? pending.get() : readLists();
   context.model.geometries.push_back(std::move(geometry));
 }
 

@@ -129,15 +129,15 @@ void importSkin(const ImportContext& context, pugi::xml_node skin, SkinSources& 
   nextVertex();
   bool haveJoint = false;
   int32_t joint = 0;
-  forEachListToken(textOf(vertexWeights.child("v")), [&](std::string_view token) {
+  forEachInt(textOf(vertexWeights.child("v")), [&](int32_t value) {
     if (k >= vcount.size()) return false;
     if (!haveJoint) {
-      joint = text::parseInt32(token);
+      joint = value;
       haveJoint = true;
       return true;
     }
     haveJoint = false;
-    int32_t weightIndex = text::parseInt32(token);
+    const int32_t weightIndex = value;
     // A weight index outside the list counts as no weight, which is never stored.
     float weight = weights != nullptr && weightIndex >= 0 &&
                            static_cast<std::size_t>(weightIndex) < weights->size()

@@ -309,6 +309,26 @@ TEST(ColladaGeometry, PolylistsWinAndQuadsBecomeFans) {
   EXPECT_TRUE(onlyList(extreme).vertexIndices.empty());
 }
 
+// Index lists of a megabyte or more are read on a second thread; the result must not change.
+TEST(ColladaGeometry, LargeIndexListsGiveTheSameLists) {
+  constexpr int kCorners = 150000;
+  std::string p;
+  std::vector<int32_t> vertices, normals;
+  for (int k = 0; k < kCorners; ++k) {
+    vertices.push_back(k % 4);
+    normals.push_back(k % 3 == 0 ? 0 : 1000000 + k);
+    p += std::to_string(vertices.back()) + " " + std::to_string(normals.back()) + " ";
+  }
+  ASSERT_GT(p.size(), 1u << 20);
+  ModelData model;
+  import(model, dae(meshGeometry("<triangles><input semantic='VERTEX' source='#verts' offset='0'/>"
+                                 "<input semantic='NORMAL' source='#nrm' offset='1'/><p>" +
+                                 p + "</p></triangles>")));
+  EXPECT_EQ(onlyList(model).vertexIndices, vertices);
+  EXPECT_EQ(onlyList(model).normalIndices, normals);
+  EXPECT_EQ(model.geometries[0]->floatArrays.size(), 4u);
+}
+
 TEST(ColladaGeometry, NumbersMaySpanLines) {
   ModelData model;
   import(model, dae("<library_geometries><geometry id='g'><mesh>"
