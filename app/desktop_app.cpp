@@ -126,7 +126,8 @@ int RunDesktop() {
   view.inputThread = std::thread([&] { InputThread(view, haveKeyboard ? &keyboard : nullptr); });
   PeriodicTimer repaintTimer;
   repaintTimer.start(std::chrono::milliseconds(1000),
-                     [&windows, &state] { windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); }); });
+                     [&windows, &state] { windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); }); },
+                     "repaint-tick");
   windows.invalidateAndUpdate(state.mainWindow);
 
   int status = windows.run();

@@ -1,9 +1,14 @@
 #include "platform/periodic_timer.h"
 
-void PeriodicTimer::start(std::chrono::milliseconds period, std::function<void()> callback) {
+#include <pthread.h>
+
+#include <string>
+
+void PeriodicTimer::start(std::chrono::milliseconds period, std::function<void()> callback, const char* name) {
   stop();
   stopping_ = false;
-  thread_ = std::thread([this, period, callback = std::move(callback)] {
+  thread_ = std::thread([this, period, callback = std::move(callback), threadName = std::string(name)] {
+    pthread_setname_np(pthread_self(), threadName.substr(0, 15).c_str());
     // Ticks keep to a fixed schedule rather than drifting by the callback's own time.
     auto next = std::chrono::steady_clock::now() + period;
     std::unique_lock<std::mutex> lock(mutex_);

@@ -16,8 +16,9 @@ class PeriodicTimer {
   PeriodicTimer& operator=(const PeriodicTimer&) = delete;
 
   // Starts calling `callback` every `period`, the first time one period from now. A running
-  // timer is stopped first.
-  void start(std::chrono::milliseconds period, std::function<void()> callback);
+  // timer is stopped first. `name` names the thread (at most 15 characters), for tools that
+  // list a process's threads.
+  void start(std::chrono::milliseconds period, std::function<void()> callback, const char* name = "timer");
   void stop();
   bool running() const { return thread_.joinable(); }
 

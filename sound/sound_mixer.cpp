@@ -5,7 +5,7 @@
 bool SoundMixer::Open(std::string* error) {
   if (!output_.open(error)) return false;
   sources_ = std::make_unique<CursorList<Source>>();
-  if (!timer_.running()) timer_.start(std::chrono::milliseconds(50), [this] { Tick(); });
+  if (!timer_.running()) timer_.start(std::chrono::milliseconds(50), [this] { Tick(); }, "sound-tick");
   return true;
 }
 

@@ -23,7 +23,10 @@ struct Run {
 
 Run runViewer(const std::string& args) {
   fs::path errFile = fs::temp_directory_path() / ("mv_headless_err_" + std::to_string(::getpid()) + ".txt");
-  std::string command = "cd '" MV_RUN_DIR "' && '" MV_PROGRAM "' " + args + " 2>'" + errFile.string() + "'";
+  // The Vulkan driver keeps allocations until the process ends; leaks are checked by the unit
+  // tests, every other sanitizer report still fails the run.
+  std::string command = "cd '" MV_RUN_DIR "' && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 '" MV_PROGRAM "' " + args +
+                        " 2>'" + errFile.string() + "'";
   Run run;
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   char buffer[4096];
@@ -169,7 +172,7 @@ TEST(Headless, WalkingAndTurningMoveTheSkeletonWithoutValidationMessages) {
 TEST(Headless, ReportsAMissingShaderAndStopsCleanly) {
   fs::path folder = fs::temp_directory_path() / ("mv_noshader_" + std::to_string(::getpid()));
   fs::create_directories(folder);
-  std::string command = "cd '" + folder.string() + "' && '" MV_PROGRAM "' --headless --frames 1 2>&1";
+  std::string command = "cd '" + folder.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" MV_PROGRAM "' --headless --frames 1 2>&1";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   std::string out;
   char buffer[4096];

@@ -1,0 +1,464 @@
+// The real viewer in a copy of its run folder on a virtual X server (Xvfb, 1920 x 1080), with
+// openbox as the window manager where a test needs one, driven with xdotool's real input
+// events and inspected through the X server itself.
+#include <gtest/gtest.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The Vulkan driver and the font libraries keep allocations until the process ends; leaks are
+// checked by the unit tests, every other sanitizer report still aborts the viewer.
+const char kViewerSanitizerOptions[] = "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1";
+
+pid_t spawn(const std::vector<std::string>& argv, const std::string& display, const fs::path& cwd,
+            const fs::path& errFile = {}, const std::vector<std::string>& env = {}) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("DISPLAY", display.c_str(), 1);
+    for (const auto& e : env) putenv(strdup(e.c_str()));
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    if (!errFile.empty()) {
+      FILE* f = fopen(errFile.c_str(), "w");
+      if (f) dup2(fileno(f), 2);
+    }
+    FILE* null = fopen("/dev/null", "w");
+    if (null) dup2(fileno(null), 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for a child; -1 when it did not end in time.
+int waitFor(pid_t pid, std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(20ms);
+  }
+  return -1;
+}
+
+void stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (waitFor(pid, 3000ms) < 0) {
+    kill(pid, SIGKILL);
+    waitFor(pid, 3000ms);
+  }
+}
+
+void xdotool(const std::string& display, const std::string& args) {
+  std::string command = "DISPLAY=" + display + " xdotool " + args + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+bool retry(std::chrono::milliseconds limit, const std::function<bool()>& ok) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (ok()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return ok();
+}
+
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+struct Rgb {
+  int r = 0, g = 0, b = 0;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// One virtual screen with an optional window manager, and the viewer in a run folder of its
+// own (links to the built content, so that config.ini lands in a fresh folder).
+class Desktop : public ::testing::Test {
+ protected:
+  enum class Content { Full, NoTiles, NoSkeleton };
+
+  void SetUp() override {
+    for (int n = 140 + (getpid() % 200); n < 400; ++n) {
+      if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
+        display_ = ":" + std::to_string(n);
+        break;
+      }
+    }
+    xvfb_ = spawn({"Xvfb", display_, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, display_, {});
+    ASSERT_TRUE(retry(10s, [&] { return (x_ = XOpenDisplay(display_.c_str())) != nullptr; }))
+        << "SKIPPED? Xvfb did not start on " << display_;
+    folder_ = fs::temp_directory_path() /
+              ("mv_e2e_" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+
+  void TearDown() override {
+    stop(viewer_);
+    stop(openbox_);
+    if (x_) XCloseDisplay(x_);
+    stop(xvfb_);
+    if (!HasFailure()) fs::remove_all(folder_);
+  }
+
+  void startWindowManager() {
+    openbox_ = spawn({"openbox", "--sm-disable"}, display_, {});
+    Atom check = XInternAtom(x_, "_NET_SUPPORTING_WM_CHECK", False);
+    ASSERT_TRUE(retry(10s, [&] {
+      Atom type;
+      int format;
+      unsigned long count = 0, after;
+      unsigned char* data = nullptr;
+      XGetWindowProperty(x_, DefaultRootWindow(x_), check, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data);
+      if (data) XFree(data);
+      return count == 1;
+    })) << "openbox did not start";
+  }
+
+  void prepareFolder(Content content, const std::string& config = {}) {
+    fs::path run = MV_RUN_DIR;
+    fs::create_symlink(run / "shader", folder_ / "shader");
+    fs::create_symlink(run / "pict", folder_ / "pict");
+    if (content == Content::Full) {
+      fs::create_symlink(run / "model", folder_ / "model");
+    } else {
+      fs::create_directories(folder_ / "model");
+      for (const auto& entry : fs::directory_iterator(run / "model")) {
+        std::string name = entry.path().filename().string();
+        bool skeletonFile = name.rfind("skelton", 0) == 0;
+        if (name == "field" ? content == Content::NoTiles : (skeletonFile && content == Content::NoSkeleton)) continue;
+        fs::create_symlink(entry.path(), folder_ / "model" / name);
+      }
+    }
+    if (!config.empty()) std::ofstream(folder_ / "config.ini") << config;
+  }
+
+  void startViewer(std::vector<std::string> env = {}) {
+    env.push_back(kViewerSanitizerOptions);
+    viewer_ = spawn({MV_PROGRAM}, display_, folder_, folder_ / "stderr.txt", env);
+    ASSERT_TRUE(retry(60s, [&] { return (window_ = findWindow(DefaultRootWindow(x_))) != 0; }))
+        << "no ModelViewer window; stderr: " << stderrText();
+    // The frame is painted once the scene is loaded and the window shown; give the first
+    // frames time to arrive.
+    ASSERT_TRUE(retry(30s, [&] { return pixel(displayCentre()) != Rgb{0, 0, 0}; })) << stderrText();
+  }
+
+  std::string stderrText() const {
+    std::ifstream in(folder_ / "stderr.txt");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  Window findWindow(Window w) {
+    char* name = nullptr;
+    if (XFetchName(x_, w, &name) && name) {
+      bool match = std::string(name) == "ModelViewer";
+      XFree(name);
+      if (match) {
+        XWindowAttributes a;
+        XGetWindowAttributes(x_, w, &a);
+        if (a.map_state == IsViewable) return w;
+      }
+    }
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x_, w, &root, &parent, &children, &count)) return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < count && !found; ++i) found = findWindow(children[i]);
+    if (children) XFree(children);
+    return found;
+  }
+
+  // A window's rectangle on the screen.
+  Rect screenRect(Window w) {
+    XWindowAttributes a;
+    XGetWindowAttributes(x_, w, &a);
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(x_, w, DefaultRootWindow(x_), 0, 0, &x, &y, &child);
+    return {x, y, a.width, a.height};
+  }
+
+  std::vector<Window> children(Window w) {
+    Window root, parent, *list = nullptr;
+    unsigned count = 0;
+    std::vector<Window> out;
+    if (XQueryTree(x_, w, &root, &parent, &list, &count)) out.assign(list, list + count);
+    if (list) XFree(list);
+    return out;
+  }
+
+  // The display child: the one child larger than a button.
+  Window displayWindow() {
+    for (Window c : children(window_)) {
+      if (screenRect(c).width > 100) return c;
+    }
+    return 0;
+  }
+
+  std::vector<Rect> buttonRects() {
+    std::vector<Rect> out;
+    for (Window c : children(window_)) {
+      Rect r = screenRect(c);
+      if (r.width < 100) out.push_back(r);
+    }
+    std::sort(out.begin(), out.end(), [](const Rect& a, const Rect& b) { return a.x > b.x; });
+    return out;  // close, maximize, minimize
+  }
+
+  struct Point {
+    int x, y;
+  };
+  Point displayCentre() {
+    Rect d = screenRect(displayWindow());
+    return {d.x + d.width / 2, d.y + d.height / 2};
+  }
+
+  Rgb pixel(Point p) {
+    XImage* image = XGetImage(x_, DefaultRootWindow(x_), p.x, p.y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return {};
+    unsigned long v = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    return {static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
+  }
+
+  std::vector<uint32_t> capture(Rect r) {
+    std::vector<uint32_t> out;
+    XImage* image = XGetImage(x_, DefaultRootWindow(x_), r.x, r.y, static_cast<unsigned>(r.width),
+                              static_cast<unsigned>(r.height), AllPlanes, ZPixmap);
+    if (!image) return out;
+    for (int y = 0; y < r.height; ++y)
+      for (int x = 0; x < r.width; ++x) out.push_back(static_cast<uint32_t>(XGetPixel(image, x, y) & 0xFFFFFF));
+    XDestroyImage(image);
+    return out;
+  }
+
+  static int differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    int n = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) n += a[i] != b[i];
+    return n;
+  }
+
+  int countColour(Rect r, const std::function<bool(uint32_t)>& match) {
+    int n = 0;
+    for (uint32_t v : capture(r)) n += match(v);
+    return n;
+  }
+
+  void click(Point p) {
+    xdotool(display_, "mousemove " + std::to_string(p.x) + " " + std::to_string(p.y) + " click 1");
+  }
+
+  std::string display_;
+  Display* x_ = nullptr;
+  pid_t xvfb_ = -1, openbox_ = -1, viewer_ = -1;
+  fs::path folder_;
+  Window window_ = 0;
+};
+
+bool isBone(uint32_t v) {
+  int r = (v >> 16) & 0xFF, g = (v >> 8) & 0xFF, b = v & 0xFF;
+  return r > 130 && g > 120 && b > 90 && r >= b;
+}
+bool isGrass(uint32_t v) {
+  int r = (v >> 16) & 0xFF, g = (v >> 8) & 0xFF, b = v & 0xFF;
+  return g > r + 15 && g > b + 15;
+}
+
+TEST_F(Desktop, WindowFrameButtonsWalkingDraggingAndMaximizing) {
+  startWindowManager();
+  prepareFolder(Content::Full);
+  startViewer();
+
+  // Placement and the painted frame.
+  Rect main = screenRect(window_);
+  EXPECT_EQ(main.x, 274);
+  EXPECT_EQ(main.y, 154);
+  EXPECT_EQ(main.width, 1371);
+  EXPECT_EQ(main.height, 771);
+  EXPECT_EQ(pixel({main.x + 500, main.y + 5}), (Rgb{100, 70, 70})) << "bar";
+  EXPECT_EQ(pixel({main.x + 1, main.y + 400}), (Rgb{100, 70, 70})) << "left border";
+  EXPECT_EQ(pixel({main.x + 700, main.y + main.height - 2}), (Rgb{100, 70, 70})) << "bottom border";
+  Rect text{main.x + 20, main.y, 400, 36};
+  EXPECT_GT(countColour(text, [](uint32_t v) { return v == 0xBEA0A0; }), 20) << "FPS text in (190, 160, 160)";
+  auto before = capture(text);
+  EXPECT_TRUE(retry(3500ms, [&] { return differing(before, capture(text)) > 0; })) << "FPS value never changed";
+
+  std::vector<Rect> buttons = buttonRects();
+  ASSERT_EQ(buttons.size(), 3u);
+  EXPECT_EQ(buttons[0].x - main.x, 1325);
+  EXPECT_EQ(buttons[1].x - main.x, 1287);
+  EXPECT_EQ(buttons[2].x - main.x, 1249);
+  EXPECT_EQ(buttons[0].y - main.y, 3);
+  EXPECT_EQ(buttons[0].width, 28);
+
+  // Walking: the up arrow held for 2 s keeps the picture moving; left and right turn it.
+  Rect display = screenRect(displayWindow());
+  Rect view{display.x + 100, display.y + 100, display.width - 200, display.height - 200};
+  xdotool(display_, "mousemove " + std::to_string(display.x + 50) + " " + std::to_string(display.y + 50));
+  auto standing = capture(view);
+  xdotool(display_, "keydown Up");
+  std::this_thread::sleep_for(2s);
+  auto walking1 = capture(view);
+  std::this_thread::sleep_for(1s);
+  auto walking2 = capture(view);
+  xdotool(display_, "keyup Up");
+  EXPECT_GT(differing(standing, walking1), 5000);
+  EXPECT_GT(differing(walking1, walking2), 5000) << "the walk stopped while the key was held";
+  xdotool(display_, "keydown Left");
+  std::this_thread::sleep_for(1500ms);
+  auto turned = capture(view);
+  xdotool(display_, "keyup Left");
+  EXPECT_GT(differing(walking2, turned), 5000);
+
+  // Dragging by the bar moves the window by the same amount; a press below it moves nothing.
+  xdotool(display_, "mousemove " + std::to_string(main.x + 600) + " " + std::to_string(main.y + 15) +
+                        " mousedown 1 mousemove_relative --sync 40 20 mousemove_relative --sync 60 30 mouseup 1");
+  EXPECT_TRUE(retry(2s, [&] {
+    Rect r = screenRect(window_);
+    return r.x == main.x + 100 && r.y == main.y + 50;
+  })) << "window at " << screenRect(window_).x << "," << screenRect(window_).y;
+  Rect dragged = screenRect(window_);
+  xdotool(display_, "mousemove " + std::to_string(dragged.x + 600) + " " + std::to_string(dragged.y + 300) +
+                        " mousedown 1 mousemove_relative --sync 80 40 mouseup 1");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(screenRect(window_).x, dragged.x);
+  EXPECT_EQ(screenRect(window_).y, dragged.y);
+
+  // Maximize, then restore to the dragged place.
+  buttons = buttonRects();
+  click({buttons[1].x + 14, buttons[1].y + 14});
+  EXPECT_TRUE(retry(5s, [&] {
+    Rect d = screenRect(displayWindow());
+    return d.x == 4 && d.y == 36 && d.width == 1912 && d.height == 1040;
+  }));
+  buttons = buttonRects();
+  ASSERT_EQ(buttons.size(), 3u);
+  EXPECT_EQ(buttons[0].x, 1874);
+  EXPECT_EQ(buttons[1].x, 1836);
+  EXPECT_EQ(buttons[2].x, 1798);
+  click({buttons[1].x + 14, buttons[1].y + 14});
+  EXPECT_TRUE(retry(5s, [&] {
+    Rect r = screenRect(window_);
+    return r.x == dragged.x && r.y == dragged.y && r.width == 1371 && r.height == 771;
+  }));
+
+  // Minimize iconifies.
+  buttons = buttonRects();
+  click({buttons[2].x + 14, buttons[2].y + 14});
+  EXPECT_TRUE(retry(5s, [&] {
+    XWindowAttributes a;
+    XGetWindowAttributes(x_, window_, &a);
+    return a.map_state != IsViewable;
+  }));
+}
+
+TEST_F(Desktop, CloseButtonReleasedOffTheButtonWritesConfigAndExits) {
+  prepareFolder(Content::Full, "BKColorR = 300\r\nModelPath = My Models\r\n");
+  startViewer();
+  Rect close = buttonRects().at(0);
+  xdotool(display_, "mousemove " + std::to_string(close.x + 14) + " " + std::to_string(close.y + 14) +
+                        " mousedown 1 mousemove " + std::to_string(close.x - 300) + " " +
+                        std::to_string(close.y + 200) + " mouseup 1");
+  int status = waitFor(viewer_, 2000ms);
+  viewer_ = -1;
+  EXPECT_EQ(status, 1) << stderrText();
+  std::ifstream in(folder_ / "config.ini");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 34u);
+  EXPECT_EQ(lines[0], "ModelPath = My\r");
+  EXPECT_EQ(lines[6], "BKColorR = 300\r");
+  EXPECT_EQ(lines[33], "RotationZ = -2.500000\r");
+}
+
+TEST_F(Desktop, CloseRequestFromTheWindowManagerEndsLikeTheCloseButton) {
+  startWindowManager();
+  prepareFolder(Content::Full);
+  startViewer();
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window_;
+  e.xclient.message_type = XInternAtom(x_, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(x_, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x_, window_, False, NoEventMask, &e);
+  XFlush(x_);
+  int status = waitFor(viewer_, 2000ms);
+  viewer_ = -1;
+  EXPECT_EQ(status, 1) << stderrText();
+  EXPECT_TRUE(fs::exists(folder_ / "config.ini"));
+}
+
+TEST_F(Desktop, MissingTilesOrSkeletonStillStart) {
+  prepareFolder(Content::NoTiles);
+  startViewer();
+  Rect d = screenRect(displayWindow());
+  Rect view{d.x, d.y, d.width, d.height};
+  EXPECT_GT(countColour(view, isBone), 500) << "the skeleton alone";
+  EXPECT_LT(countColour(view, isGrass), 1000);
+  EXPECT_NE(stderrText().find("field1-1.mdl"), std::string::npos) << stderrText();
+  stop(viewer_);
+
+  fs::remove_all(folder_);
+  fs::create_directories(folder_);
+  prepareFolder(Content::NoSkeleton);
+  startViewer();
+  d = screenRect(displayWindow());
+  view = {d.x, d.y, d.width, d.height};
+  EXPECT_GT(countColour(view, isGrass), 100000) << "the tiles alone";
+  EXPECT_LT(countColour(view, isBone), 100);
+  EXPECT_NE(stderrText().find("skelton.mdl"), std::string::npos) << stderrText();
+}
+
+TEST_F(Desktop, WhiteBarIsTransparentThroughTheColourKey) {
+  prepareFolder(Content::Full, "BarColorR = 255\nBarColorG = 255\nBarColorB = 255\n");
+  startViewer();
+  Rect main = screenRect(window_);
+  // The root window (black on this server) shows through the bar and the border.
+  EXPECT_TRUE(retry(3s, [&] { return pixel({main.x + 500, main.y + 5}) == Rgb{0, 0, 0}; }));
+  EXPECT_EQ(pixel({main.x + 1, main.y + 400}), (Rgb{0, 0, 0}));
+  EXPECT_NE(pixel(displayCentre()), (Rgb{0, 0, 0})) << "the display window stays";
+}
+
+TEST_F(Desktop, SoundTickRunsOnTheNullDevice) {
+  prepareFolder(Content::Full);
+  fs::create_directories(folder_ / "home");
+  std::ofstream(folder_ / "home" / ".asoundrc") << "pcm.!default { type null }\n";
+  startViewer({"HOME=" + (folder_ / "home").string()});
+  bool ticking = false;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(viewer_) + "/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    ticking = ticking || name == "sound-tick";
+  }
+  EXPECT_TRUE(ticking) << stderrText();
+  EXPECT_EQ(stderrText().find("no sound device"), std::string::npos) << stderrText();
+}
+
+}  // namespace
