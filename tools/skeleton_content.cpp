@@ -198,12 +198,14 @@ void buildMesh(MeshBuilder& m) {
   m.axisEllipsoid({0.55f, -1.45f, 21.0f}, {0.38f, 0.2f, 0.33f}, rigid(kHead), true);
   m.axisEllipsoid({-0.55f, -1.45f, 21.0f}, {0.38f, 0.2f, 0.33f}, rigid(kHead), true);
   m.axisEllipsoid({0, -1.62f, 20.3f}, {0.16f, 0.1f, 0.22f}, rigid(kHead), true);  // nose
-  // Cervical vertebrae.
+  // Cervical vertebrae: the lowest blends into the chest and the highest into the head, so the
+  // neck bends at both ends.
   for (int i = 0; i < 3; ++i) {
     float z = 18.45f + 0.33f * static_cast<float>(i);
     m.axisEllipsoid({0, 0.35f, z}, {0.38f, 0.38f, 0.15f}, [](Vec3 p) {
+      float c = smoothstep(18.2f, 18.7f, p.z);
       float t = smoothstep(18.5f, 19.3f, p.z);
-      return Influences{{kNeck, 1 - t}, {kHead, t}};
+      return Influences{{kChest, 1 - c}, {kNeck, c - t}, {kHead, t}};
     });
   }
   // Spine: vertebrae from the pelvis to the neck.
