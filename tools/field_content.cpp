@@ -21,13 +21,18 @@ std::u16string tileFile(int row, int column, const char16_t* suffix) {
          std::u16string(1, static_cast<char16_t>(u'0' + column)) + suffix;
 }
 
-// The tile's lower-left corner in model units. The field is shifted by a fraction of a grid
-// cell so that the origin, where the skeleton starts, lies inside a triangle of the centre
-// tile rather than on an edge (the ground query finds nothing on an edge).
-void tileOrigin(int row, int column, float& x0, float& y0) {
+// Corner (i, j) of a tile's grid in model units. Corners are numbered across the whole field,
+// so a corner on a tile border comes out as the same float in both tiles and the tiles meet
+// without a crack. The field is shifted by a fraction of a grid cell so that the origin, where
+// the skeleton starts, lies inside a triangle of the centre tile rather than on an edge (the
+// ground query finds nothing on an edge).
+void gridCorner(int row, int column, int i, int j, float& x, float& y) {
   const float cell = kTileSide / kTileQuads;
-  x0 = (static_cast<float>(column) - 4.5f) * kTileSide + 0.3f * cell;
-  y0 = (3.5f - static_cast<float>(row)) * kTileSide + 0.1f * cell;
+  const int half = kFieldSize * kTileQuads / 2;
+  int gx = (column - 1) * kTileQuads + i;        // 0 on the field's -x edge
+  int gy = (kFieldSize - row) * kTileQuads + j;  // 0 on the field's -y edge
+  x = (static_cast<float>(gx - half) + 0.3f) * cell;
+  y = (static_cast<float>(gy - half) + 0.1f) * cell;
 }
 
 Vec3 terrainNormal(float x, float y) {
@@ -41,14 +46,11 @@ Vec3 terrainNormal(float x, float y) {
 // seen from above; the diagonal alternates so the surface has no directional bias.
 void tileGrid(int row, int column, std::vector<float>& positions, std::vector<float>& normals,
               std::vector<float>& uvs, std::vector<int32_t>& indices) {
-  float x0, y0;
-  tileOrigin(row, column, x0, y0);
   const int n = kTileQuads;
   for (int j = 0; j <= n; ++j) {
     for (int i = 0; i <= n; ++i) {
-      // Border corners are computed from the same global coordinates on both sides.
-      float x = x0 + kTileSide * static_cast<float>(i) / n;
-      float y = y0 + kTileSide * static_cast<float>(j) / n;
+      float x, y;
+      gridCorner(row, column, i, j, x, y);
       float z = terrainHeight(x, y);
       Vec3 nrm = terrainNormal(x, y);
       positions.insert(positions.end(), {x, y, z});

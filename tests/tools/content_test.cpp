@@ -16,6 +16,7 @@
 #include <iterator>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -627,6 +628,31 @@ TEST_F(Content, FieldIsOneGroundWithTheOriginInsideTheCentreTile) {
   // a walk of several hundred frames across, in the tiles' model units.
   EXPECT_GT(hi[0] - lo[0], 0.5f);
   EXPECT_GT(hi[1] - lo[1], 0.5f);
+
+  // Neighbouring tiles meet exactly: every corner on a tile's border, away from the field's
+  // edge, is a corner of another tile too, bit for bit, so there is no crack to fall through.
+  std::map<std::array<float, 3>, int> tilesWithCorner;
+  for (const auto& tile : s.tiles) {
+    std::set<std::array<float, 3>> own;
+    for (const ColliderVertex& v : tile->colliders->colliders[0]->worldVertices) {
+      own.insert({v.position[0], v.position[1], v.position[2]});
+    }
+    for (const auto& corner : own) ++tilesWithCorner[corner];
+  }
+  int borderCorners = 0;
+  for (const auto& tile : s.tiles) {
+    const ColliderSet& set = *tile->colliders;
+    for (const ColliderVertex& v : set.colliders[0]->worldVertices) {
+      float x = v.position[0], y = v.position[1];
+      bool onBorder = x == set.boundsMin[0] || x == set.boundsMax[0] || y == set.boundsMin[1] || y == set.boundsMax[1];
+      bool onFieldEdge = x == lo[0] || x == hi[0] || y == lo[1] || y == hi[1];
+      if (!onBorder || onFieldEdge) continue;
+      ++borderCorners;
+      ASSERT_GE((tilesWithCorner[{x, y, v.position[2]}]), 2)
+          << text::toUtf8(tile->name) << " corner " << x << ", " << y << " has no partner";
+    }
+  }
+  EXPECT_GT(borderCorners, 0);
 
   // A grid over the field and a margin around it, not aligned with the tiles' own grid.
   const int n = 150;
