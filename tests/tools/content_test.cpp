@@ -191,6 +191,13 @@ void selectRestPose(MeshSet& set) {
   selectWithoutFade(set, set.animations.count() - 1, 1.0f);
 }
 
+int boneNamed(const MeshSet& set, std::u16string_view name) {
+  for (int64_t i = 0; i < set.bones.count(); ++i) {
+    if ((*set.bones.at(i))->name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 int boneIndexOf(const MeshSet& set, const MeshBone* bone) {
   for (int64_t i = 0; i < set.bones.count(); ++i) {
     if (*set.bones.at(i) == bone) return static_cast<int>(i);
@@ -389,6 +396,20 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
                                   c.polygonLists[0]->vertexIndices));
     }
   }
+
+  // The viewer's own --info sees the skeleton and both animations the same way.
+  Output run = runCommand(quoted(MV_PROGRAM) +
+                          " --info model/skelton.mdl --ani model/walk.ani --ani model/stand.ani");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  auto count = [&](const std::string& fragment) {
+    std::size_t n = 0;
+    for (std::size_t at = run.out.find(fragment); at != std::string::npos; at = run.out.find(fragment, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_GE(count("\"bound\": true"), 20u);
+  EXPECT_EQ(count("\"bound\": true"), count("\"target\""));
+  EXPECT_EQ(count("\"bound\": false"), 0u);
 }
 
 TEST_F(Content, GeneratorWritesTheSameBytesEveryRun) {
@@ -411,27 +432,12 @@ TEST_F(Content, GeneratorWritesTheSameBytesEveryRun) {
   fs::remove_all(again);
 }
 
-TEST_F(Content, InfoCommandShowsEveryTrackBound) {
-  Output run = runCommand(quoted(MV_PROGRAM) +
-                          " --info model/skelton.mdl --ani model/walk.ani --ani model/stand.ani");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  auto count = [&](const std::string& fragment) {
-    std::size_t n = 0;
-    for (std::size_t at = run.out.find(fragment); at != std::string::npos; at = run.out.find(fragment, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_GE(count("\"bound\": true"), 20u);
-  EXPECT_EQ(count("\"bound\": true"), count("\"target\""));
-  EXPECT_EQ(count("\"bound\": false"), 0u);
-}
-
 // ---- The skeleton --------------------------------------------------------------------------
 
-TEST_F(Content, SkeletonIsWeightedSmoothlyAroundItsJoints) {
+TEST_F(Content, SkeletonIsWeightedSizedAndTurnedAsStartUpExpects) {
   FieldScene s;
   ASSERT_EQ(s.problems, "");
-  const MeshSet& set = *s.skeleton->meshSet;
+  MeshSet& set = *s.skeleton->meshSet;
   const GpuGeometry& body = **set.geometries.at(0);
   std::vector<int> influenceCount(body.vertices.size());
   for (std::size_t v = 0; v < body.vertices.size(); ++v) {
@@ -479,9 +485,42 @@ TEST_F(Content, SkeletonIsWeightedSmoothlyAroundItsJoints) {
     EXPECT_GE(shared, 10) << text::toUtf8(bone->name) << " joint";
   }
   EXPECT_GE(joints, 12);
+
+  // Start-up leaves it at scale 0.4 at the origin; the rest pose shows its shape.
+  selectRestPose(set);
+  UpdatePose(set);
+  std::vector<Point> points = skinnedVertices(set);
+  float minZ = 1e9f, maxZ = -1e9f, minX = 1e9f, maxX = -1e9f;
+  for (const Point& p : points) {
+    minZ = std::min(minZ, p.z);
+    maxZ = std::max(maxZ, p.z);
+  }
+  EXPECT_NEAR(minZ, 0.0f, 0.05f);
+  EXPECT_GE(maxZ - minZ, 8.0f);
+  EXPECT_LE(maxZ - minZ, 10.0f);
+
+  // Turned to heading 0 the figure faces +x: its feet reach further forward than back, and it
+  // is centred on the origin.
+  s.skeleton->SetRotation(0, 0, 0 + 90);
+  UpdatePose(set);
+  points = skinnedVertices(set);
+  float footFront = -1e9f, footBack = 1e9f, meanY = 0;
+  for (const Point& p : points) {
+    minX = std::min(minX, p.x);
+    maxX = std::max(maxX, p.x);
+    meanY += p.y;
+    if (p.z < 0.4f) {
+      footFront = std::max(footFront, p.x);
+      footBack = std::min(footBack, p.x);
+    }
+  }
+  meanY /= static_cast<float>(points.size());
+  EXPECT_GT(footFront, 2 * -footBack) << "toes ahead of the heels";
+  EXPECT_NEAR(meanY, 0.0f, 0.2f);
+  EXPECT_LT(maxX - minX, 3.0f);
 }
 
-TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopAndHoldTogether) {
+TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) {
   FieldScene s;
   ASSERT_EQ(s.problems, "");
   MeshSet& set = *s.skeleton->meshSet;
@@ -528,18 +567,21 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopAndHoldTogether) {
       }
     }
 
-    // Through a whole cycle, frame by frame, every joint stays where its parent bone carries
-    // it (within the small lifts the poses add) and the soles stay near the floor.
+    // Through a whole cycle every joint stays where its parent bone carries it (within the
+    // small lifts the poses add) and the soles stay near the floor.
     int frames = static_cast<int>(std::ceil(last * 50 / set.speed));
     float lowest = 1e9f, highest = -1e9f;
-    for (int f = 0; f <= frames; f += 2) {
+    std::vector<std::vector<Point>> joints;  // per sampled frame, per bone, model space
+    for (int f = 0; f <= frames; f += std::max(1, frames / 30)) {
       set.clock = f;
       UpdatePose(set);
+      joints.emplace_back();
       for (int64_t b = 0; b < set.bones.count(); ++b) {
         const MeshBone* bone = *set.bones.at(b);
-        if (bone->parent == nullptr || bone->parent->parent == nullptr) continue;
         Point joint = origin(restGlobal(bone));
-        float gap = distance(transformPoint(joint, bone->skinMatrix), transformPoint(joint, bone->parent->skinMatrix));
+        joints.back().push_back(transformPoint(joint, bone->skinMatrix));
+        if (bone->parent == nullptr || bone->parent->parent == nullptr) continue;
+        float gap = distance(joints.back().back(), transformPoint(joint, bone->parent->skinMatrix));
         ASSERT_LT(gap, 0.1f) << text::toUtf8(bone->name) << " at frame " << f;
       }
       float low = 1e9f;
@@ -550,45 +592,54 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopAndHoldTogether) {
     // Model units: the figure is about 22 tall, so this is a few percent of its height.
     EXPECT_GT(lowest, -0.6f);
     EXPECT_LT(highest, 0.6f);
-  }
-}
 
-TEST_F(Content, SkeletonStandsOnTheOriginFacingMinusYAtStartUpSize) {
-  FieldScene s;
-  ASSERT_EQ(s.problems, "");
-  MeshSet& set = *s.skeleton->meshSet;
-  // Start-up leaves it at scale 0.4 at the origin; the rest pose shows its shape.
-  selectRestPose(set);
-  UpdatePose(set);
-  std::vector<Point> points = skinnedVertices(set);
-  float minZ = 1e9f, maxZ = -1e9f, minX = 1e9f, maxX = -1e9f;
-  for (const Point& p : points) {
-    minZ = std::min(minZ, p.z);
-    maxZ = std::max(maxZ, p.z);
-  }
-  EXPECT_NEAR(minZ, 0.0f, 0.05f);
-  EXPECT_GE(maxZ - minZ, 8.0f);
-  EXPECT_LE(maxZ - minZ, 10.0f);
-
-  // Turned to heading 0 the figure faces +x: its feet reach further forward than back, and it
-  // is centred on the origin.
-  s.skeleton->SetRotation(0, 0, 0 + 90);
-  UpdatePose(set);
-  points = skinnedVertices(set);
-  float footFront = -1e9f, footBack = 1e9f, meanY = 0;
-  for (const Point& p : points) {
-    minX = std::min(minX, p.x);
-    maxX = std::max(maxX, p.x);
-    meanY += p.y;
-    if (p.z < 0.4f) {
-      footFront = std::max(footFront, p.x);
-      footBack = std::min(footBack, p.x);
+    auto at = [&](std::size_t frame, const char16_t* name) {
+      int b = boneNamed(set, name);
+      EXPECT_GE(b, 0) << text::toUtf8(name);
+      return b < 0 ? Point{} : joints[frame][static_cast<std::size_t>(b)];
+    };
+    if (animation.name == u"WALK") {
+      // Forward is -y. The feet take turns in front, each hand swings with the other foot, the
+      // knees bend and the pelvis bobs.
+      float feetApart[2] = {0, 0}, armAgainstLeg = 0, handsApart = 0, knee[2] = {0, 0};
+      float pelvisLow = 1e9f, pelvisHigh = -1e9f;
+      for (std::size_t f = 0; f < joints.size(); ++f) {
+        float feet = at(f, u"FootL").y - at(f, u"FootR").y;
+        float hands = at(f, u"HandL").y - at(f, u"HandR").y;
+        feetApart[0] = std::min(feetApart[0], feet);
+        feetApart[1] = std::max(feetApart[1], feet);
+        armAgainstLeg += feet * hands;
+        handsApart = std::max(handsApart, std::fabs(hands));
+        for (int side = 0; side < 2; ++side) {
+          Point hip = at(f, side == 0 ? u"ThighL" : u"ThighR"), kneeJoint = at(f, side == 0 ? u"ShinL" : u"ShinR"),
+                ankle = at(f, side == 0 ? u"FootL" : u"FootR");
+          Point thigh{kneeJoint.x - hip.x, kneeJoint.y - hip.y, kneeJoint.z - hip.z};
+          Point shin{ankle.x - kneeJoint.x, ankle.y - kneeJoint.y, ankle.z - kneeJoint.z};
+          float cosine = (thigh.x * shin.x + thigh.y * shin.y + thigh.z * shin.z) /
+                         (distance(thigh, {}) * distance(shin, {}));
+          knee[side] = std::max(knee[side], std::acos(std::clamp(cosine, -1.0f, 1.0f)) * 57.29578f);
+        }
+        pelvisLow = std::min(pelvisLow, at(f, u"Pelvis").z);
+        pelvisHigh = std::max(pelvisHigh, at(f, u"Pelvis").z);
+      }
+      EXPECT_LT(feetApart[0], -2.0f);
+      EXPECT_GT(feetApart[1], 2.0f);
+      EXPECT_LT(armAgainstLeg, 0.0f) << "arms swing against the legs";
+      EXPECT_GT(handsApart, 1.0f);
+      EXPECT_GT(knee[0], 20.0f);
+      EXPECT_GT(knee[1], 20.0f);
+      EXPECT_GT(pelvisHigh - pelvisLow, 0.1f);
+      EXPECT_LT(pelvisHigh - pelvisLow, 1.5f);
+    } else {
+      // The idle breathes: something moves, nothing far.
+      float most = 0;
+      for (std::size_t f = 0; f < joints.size(); ++f) {
+        for (std::size_t b = 0; b < joints[f].size(); ++b) most = std::max(most, distance(joints[f][b], joints[0][b]));
+      }
+      EXPECT_GT(most, 0.05f);
+      EXPECT_LT(most, 0.6f);
     }
   }
-  meanY /= static_cast<float>(points.size());
-  EXPECT_GT(footFront, 2 * -footBack) << "toes ahead of the heels";
-  EXPECT_NEAR(meanY, 0.0f, 0.2f);
-  EXPECT_LT(maxX - minX, 3.0f);
 }
 
 // ---- The field -----------------------------------------------------------------------------
