@@ -12,10 +12,10 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -72,7 +72,7 @@ fs::path makeTempFolder() {
   return pattern;
 }
 
-// Generates the content into `folder`; returns what the generator said on stderr.
+// Runs the generator into `folder`.
 Output generate(const fs::path& folder) { return runCommand(quoted(MV_GENERATOR) + " " + quoted(folder)); }
 
 // The content, generated once per test program.
@@ -258,16 +258,32 @@ struct FieldScene {
   }
 };
 
+// Whether the line from the scene view's eye to the skeleton's feet stays above the ground.
+bool feetInSight(const FieldScene& s, std::string& why) {
+  const float* eye = s.camera.sceneViewEye;
+  const float* feet = s.skeleton->meshSet->position;
+  for (int i = 0; i < 32; ++i) {
+    float t = static_cast<float>(i) / 32;
+    float x = eye[0] + (feet[0] - eye[0]) * t, y = eye[1] + (feet[1] - eye[1]) * t;
+    float z = eye[2] + (feet[2] + 0.5f - eye[2]) * t;
+    float ground[4];
+    if (s.scene.QueryGroundHeight(x / 2000, y / 2000, ground) && ground[2] * 2000 >= z) {
+      why = "the ground hides the feet at " + std::to_string(x) + ", " + std::to_string(y);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Whether every vertex of the skeleton lies inside the scene view's clip volume.
 bool wholeFigureInView(const FieldScene& s, std::string& why) {
   FrameConstantImage image{};
   s.camera.UpdateSceneView(image, nullptr);
+  // The image holds both matrices column by column.
   Matrix4 view, projection, viewProjection;
-  for (int i = 0; i < 16; ++i) {  // stored column by column
-    view[i] = image[frame_constants::kSceneView + static_cast<std::size_t>((i % 4) * 4 + i / 4)];
-    projection[i] = image[frame_constants::kSceneProjection + static_cast<std::size_t>((i % 4) * 4 + i / 4)];
-  }
-  MatrixMultiply(viewProjection, view, projection);
+  std::copy_n(image.begin() + frame_constants::kSceneView, 16, view.begin());
+  std::copy_n(image.begin() + frame_constants::kSceneProjection, 16, projection.begin());
+  MatrixMultiply(viewProjection, TransposeMatrix(view), TransposeMatrix(projection));
   for (const Point& p : skinnedVertices(*s.skeleton->meshSet)) {
     float in[4] = {p.x, p.y, p.z, 1}, clip[4];
     TransformRow(clip, in, viewProjection);
@@ -438,6 +454,7 @@ TEST_F(Content, SkeletonIsWeightedSizedAndTurnedAsStartUpExpects) {
   FieldScene s;
   ASSERT_EQ(s.problems, "");
   MeshSet& set = *s.skeleton->meshSet;
+  // Every vertex follows one to four bones, with weights that sum to one.
   const GpuGeometry& body = **set.geometries.at(0);
   std::vector<int> influenceCount(body.vertices.size());
   for (std::size_t v = 0; v < body.vertices.size(); ++v) {
@@ -499,8 +516,8 @@ TEST_F(Content, SkeletonIsWeightedSizedAndTurnedAsStartUpExpects) {
   EXPECT_GE(maxZ - minZ, 8.0f);
   EXPECT_LE(maxZ - minZ, 10.0f);
 
-  // Turned to heading 0 the figure faces +x: its feet reach further forward than back, and it
-  // is centred on the origin.
+  // It faces -y, so the walk's rotation by heading + 90 turns it to face its heading: at heading
+  // 0 its toes point along +x, further than its heels reach back, and it stays centred.
   s.skeleton->SetRotation(0, 0, 0 + 90);
   UpdatePose(set);
   points = skinnedVertices(set);
@@ -769,6 +786,7 @@ TEST_F(Content, WalkingAcrossTileBordersKeepsTheSkeletonOnTheGround) {
   for (int f = 0; f < 10; ++f) s.frame(none);
   std::string why;
   EXPECT_TRUE(wholeFigureInView(s, why)) << "standing: " << why;
+  EXPECT_TRUE(feetInSight(s, why)) << "standing: " << why;
 
   // Walk at an angle, so the path crosses borders in both directions.
   skeleton.heading = 30;
@@ -788,6 +806,7 @@ TEST_F(Content, WalkingAcrossTileBordersKeepsTheSkeletonOnTheGround) {
       ++borders;
       tile = now;
     }
+    ASSERT_TRUE(feetInSight(s, why)) << "frame " << f << ": " << why;
     if (f % 40 == 39) {
       EXPECT_TRUE(wholeFigureInView(s, why)) << "walking, frame " << f << ": " << why;
     }
