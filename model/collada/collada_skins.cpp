@@ -1,6 +1,7 @@
 // Skins: the bind shape matrix of the skinned geometry, a bone per joint name with its inverse
 // bind matrix, and the geometry's weight table (eight heaviest influences per vertex).
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -49,9 +50,10 @@ void readSources(pugi::xml_node skin, SkinSources& sources) {
 void insertInfluence(BoneWeight* row, float boneIndex, float weight) {
   for (int s = 0; s < WeightTable::kInfluences; ++s) {
     if (weight > row[s].weight + kWeightThreshold) {
-      std::copy_backward(row + s, row + WeightTable::kInfluences - 1,
-                         row + WeightTable::kInfluences);
-      row[s] = {boneIndex, weight};
+      // The new entry pushes the later ones down one slot each; the last one falls out. (Swaps
+      // rather than a block move: a library call for at most seven entries costs more.)
+      BoneWeight carried{boneIndex, weight};
+      for (int m = s; m < WeightTable::kInfluences; ++m) std::swap(carried, row[m]);
       return;
     }
   }
