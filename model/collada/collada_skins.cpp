@@ -1,9 +1,9 @@
 // Skins: the bind shape matrix of the skinned geometry, a bone per joint name with its inverse
 // bind matrix, and the geometry's weight table (eight heaviest influences per vertex).
 #include <algorithm>
-#include <utility>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/collada/collada_context.h"
