@@ -34,6 +34,8 @@
 #include "scene/matrix_math.h"
 #include "scene/scene.h"
 #include "scene/skeletal_animation.h"
+#include "tools/field_content.h"
+#include "tools/skeleton_content.h"
 
 namespace fs = std::filesystem;
 
@@ -426,6 +428,103 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
   EXPECT_GE(count("\"bound\": true"), 20u);
   EXPECT_EQ(count("\"bound\": true"), count("\"target\""));
   EXPECT_EQ(count("\"bound\": false"), 0u);
+}
+
+// Every number and index of `read` equals the one in `built`: the text formats carry the
+// generator's floats exactly. Bone indices compare as the whole numbers they stand for.
+void expectSameArrays(const std::vector<std::unique_ptr<FloatArray>>& read,
+                      const std::vector<std::unique_ptr<FloatArray>>& built) {
+  ASSERT_EQ(read.size(), built.size());
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    EXPECT_EQ(read[i]->id, built[i]->id);
+    EXPECT_EQ(read[i]->tupleSize, built[i]->tupleSize);
+    EXPECT_TRUE(read[i]->values == built[i]->values) << text::toUtf8(read[i]->id);
+  }
+}
+
+void expectSameWeights(const WeightTable& read, const WeightTable& built) {
+  ASSERT_EQ(read.rows, built.rows);
+  for (int64_t row = 0; row < read.rows; ++row) {
+    for (int slot = 0; slot < WeightTable::kInfluences; ++slot) {
+      BoneWeight r = read.at(row, slot), b = built.at(row, slot);
+      ASSERT_EQ(static_cast<int>(r.boneIndex), static_cast<int>(b.boneIndex)) << "row " << row;
+      ASSERT_EQ(r.weight, b.weight) << "row " << row;
+    }
+  }
+}
+
+void expectSameColliders(const ColliderSet& read, const ColliderSet& built) {
+  ASSERT_EQ(read.colliders.size(), built.colliders.size());
+  for (std::size_t i = 0; i < read.colliders.size(); ++i) {
+    const Collider &r = *read.colliders[i], &b = *built.colliders[i];
+    EXPECT_EQ(r.colliderType, b.colliderType);
+    EXPECT_EQ(r.radius, b.radius);
+    EXPECT_EQ(r.cornerCount, b.cornerCount);
+    expectSameArrays(r.floatArrays, b.floatArrays);
+    ASSERT_EQ(r.polygonLists.size(), b.polygonLists.size());
+    for (std::size_t k = 0; k < r.polygonLists.size(); ++k) {
+      EXPECT_EQ(r.polygonLists[k]->vertexIndices, b.polygonLists[k]->vertexIndices);
+    }
+    expectSameWeights(r.weights, b.weights);
+  }
+}
+
+void expectSameModel(const ModelData& read, const ModelData& built) {
+  ASSERT_EQ(read.geometries.size(), built.geometries.size());
+  for (std::size_t g = 0; g < read.geometries.size(); ++g) {
+    const Geometry &r = *read.geometries[g], &b = *built.geometries[g];
+    expectSameArrays(r.floatArrays, b.floatArrays);
+    ASSERT_EQ(r.polygonLists.size(), b.polygonLists.size());
+    for (std::size_t k = 0; k < r.polygonLists.size(); ++k) {
+      EXPECT_EQ(r.polygonLists[k]->vertexIndices, b.polygonLists[k]->vertexIndices);
+      EXPECT_EQ(r.polygonLists[k]->texIndices, b.polygonLists[k]->texIndices);
+    }
+    expectSameWeights(r.weights, b.weights);
+  }
+  ASSERT_EQ(read.bones.size(), built.bones.size());
+  for (std::size_t i = 0; i < read.bones.size(); ++i) {
+    EXPECT_EQ(read.bones[i]->name, built.bones[i]->name);
+    EXPECT_TRUE(read.bones[i]->jointMatrix == built.bones[i]->jointMatrix);
+    EXPECT_TRUE(read.bones[i]->invBindMatrix == built.bones[i]->invBindMatrix);
+  }
+}
+
+TEST_F(Content, FilesHoldExactlyWhatTheGeneratorBuilt) {
+  auto skeleton = content::makeSkeletonModel();
+  ModelData read;
+  ColliderSet shapes;
+  std::string problems = stderrOf([&] {
+    loadModelFile(read, "model/skelton.mdl", [&] { ReadColliderFile(shapes, "skelton.cdr"); });
+    readAni(read, "model/walk.ani");
+    readAni(read, "model/stand.ani");
+  });
+  EXPECT_EQ(problems, "");
+  expectSameModel(read, *skeleton);
+  expectSameColliders(shapes, *content::makeSkeletonColliders());
+  std::unique_ptr<AnimationSet> built[] = {content::makeWalkAnimation(*skeleton),
+                                           content::makeStandAnimation(*skeleton)};
+  ASSERT_EQ(read.animations.size(), 2u);
+  for (std::size_t a = 0; a < 2; ++a) {
+    ASSERT_EQ(read.animations[a]->tracks.size(), built[a]->tracks.size());
+    for (std::size_t t = 0; t < built[a]->tracks.size(); ++t) {
+      EXPECT_TRUE(read.animations[a]->tracks[t]->keyTimes == built[a]->tracks[t]->keyTimes);
+      EXPECT_TRUE(read.animations[a]->tracks[t]->poses == built[a]->tracks[t]->poses);
+    }
+  }
+  for (int row = 1; row <= 7; ++row) {
+    for (int column = 1; column <= 7; ++column) {
+      SCOPED_TRACE(tileStem(row, column));
+      ModelData tile;
+      ColliderSet ground;
+      problems = stderrOf([&] {
+        loadModelFile(tile, "model/field/" + tileStem(row, column) + ".mdl",
+                      [&] { ReadColliderFile(ground, tileStem(row, column) + ".cdr"); });
+      });
+      EXPECT_EQ(problems, "");
+      expectSameModel(tile, *content::makeTileModel(row, column));
+      expectSameColliders(ground, *content::makeTileColliders(row, column));
+    }
+  }
 }
 
 TEST_F(Content, GeneratorWritesTheSameBytesEveryRun) {
