@@ -60,7 +60,9 @@ Output runCommand(const std::string& command) {
   FILE* pipe = ::popen((command + " 2>" + quoted(errFile)).c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    run.out.append(buffer, n);
+  }
   int status = ::pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.err = readAll(errFile);
@@ -75,7 +77,9 @@ fs::path makeTempFolder() {
 }
 
 // Runs the generator into `folder`.
-Output generate(const fs::path& folder) { return runCommand(quoted(MV_GENERATOR) + " " + quoted(folder)); }
+Output generate(const fs::path& folder) {
+  return runCommand(quoted(MV_GENERATOR) + " " + quoted(folder));
+}
 
 // The content, generated once per test program.
 class GeneratedContent : public testing::Environment {
@@ -155,7 +159,9 @@ std::vector<Point> skinnedVertices(const MeshSet& set) {
   std::vector<Point> points;
   for (int64_t g = 0; g < set.geometries.count(); ++g) {
     const GpuGeometry& geometry = **set.geometries.at(g);
-    for (const ModelVertex& v : geometry.vertices) points.push_back(skinnedVertex(set, geometry, v));
+    for (const ModelVertex& v : geometry.vertices) {
+      points.push_back(skinnedVertex(set, geometry, v));
+    }
   }
   return points;
 }
@@ -290,8 +296,8 @@ bool wholeFigureInView(const FieldScene& s, std::string& why) {
     float in[4] = {p.x, p.y, p.z, 1}, clip[4];
     TransformRow(clip, in, viewProjection);
     if (clip[3] <= 0 || std::fabs(clip[0]) > clip[3] || std::fabs(clip[1]) > clip[3]) {
-      why = "vertex (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ", " + std::to_string(p.z) +
-            ") outside the view";
+      why = "vertex (" + std::to_string(p.x) + ", " + std::to_string(p.y) + ", " +
+            std::to_string(p.z) + ") outside the view";
       return false;
     }
   }
@@ -301,7 +307,8 @@ bool wholeFigureInView(const FieldScene& s, std::string& why) {
 // ---- Files ---------------------------------------------------------------------------------
 
 // The triangles of a polygon list as corner positions.
-std::vector<std::array<float, 3>> corners(const FloatArray* positions, const std::vector<int32_t>& indices) {
+std::vector<std::array<float, 3>> corners(const FloatArray* positions,
+                                          const std::vector<int32_t>& indices) {
   std::vector<std::array<float, 3>> out;
   for (int32_t i : indices) {
     std::size_t at = static_cast<std::size_t>(i) * 3;
@@ -311,7 +318,8 @@ std::vector<std::array<float, 3>> corners(const FloatArray* positions, const std
   return out;
 }
 
-const FloatArray* findArray(const std::vector<std::unique_ptr<FloatArray>>& arrays, const std::u16string& id) {
+const FloatArray* findArray(const std::vector<std::unique_ptr<FloatArray>>& arrays,
+                            const std::u16string& id) {
   for (const auto& a : arrays) {
     if (a->id == id) return a.get();
   }
@@ -326,7 +334,9 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
   std::string problems = stderrOf([&] {
     read = loadModelFile(skeleton, "model/skelton.mdl", [&] {
       ReadColliderFile(shapes, text::toUtf8(skeleton.colliderFilePath));
-      for (const auto& t : skeleton.textures) EXPECT_TRUE(fs::is_regular_file(text::toUtf8(t->fileName)));
+      for (const auto& t : skeleton.textures) {
+        EXPECT_TRUE(fs::is_regular_file(text::toUtf8(t->fileName)));
+      }
     });
     walk = readAni(skeleton, "model/walk.ani");
     stand = readAni(skeleton, "model/stand.ani");
@@ -341,7 +351,8 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
   EXPECT_EQ(body.weightCount, body.vertexCount);
   for (const auto& list : body.polygonLists) {
     EXPECT_NE(skeleton.findMaterial(list->materialId), nullptr);
-    EXPECT_EQ(corners(body.findFloatArray(list->vertexId), list->vertexIndices).size(), list->vertexIndices.size());
+    EXPECT_EQ(corners(body.findFloatArray(list->vertexId), list->vertexIndices).size(),
+              list->vertexIndices.size());
     EXPECT_EQ(list->vertexIndices.size() % 3, 0u);
   }
   ASSERT_EQ(skeleton.animations.size(), 2u);
@@ -375,8 +386,9 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
     boundTo.push_back(text::toUtf8(skeleton.bones[static_cast<std::size_t>(bone)]->name));
   }
   auto bound = [&](const std::string& part) {
-    return std::count_if(boundTo.begin(), boundTo.end(),
-                         [&](const std::string& name) { return name.find(part) != std::string::npos; });
+    return std::count_if(boundTo.begin(), boundTo.end(), [&](const std::string& name) {
+      return name.find(part) != std::string::npos;
+    });
   };
   EXPECT_GE(bound("Head"), 1);
   EXPECT_GE(bound("Pelvis"), 1);
@@ -391,7 +403,9 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
       problems = stderrOf([&] {
         read = loadModelFile(tile, "model/field/" + tileStem(row, column) + ".mdl", [&] {
           ReadColliderFile(ground, text::toUtf8(tile.colliderFilePath));
-          for (const auto& t : tile.textures) EXPECT_TRUE(fs::is_regular_file(text::toUtf8(t->fileName)));
+          for (const auto& t : tile.textures) {
+            EXPECT_TRUE(fs::is_regular_file(text::toUtf8(t->fileName)));
+          }
         });
       });
       EXPECT_TRUE(read);
@@ -422,7 +436,9 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
   EXPECT_EQ(run.err, "");
   auto count = [&](const std::string& fragment) {
     std::size_t n = 0;
-    for (std::size_t at = run.out.find(fragment); at != std::string::npos; at = run.out.find(fragment, at + 1)) ++n;
+    for (std::size_t at = run.out.find(fragment); at != std::string::npos;
+         at = run.out.find(fragment, at + 1))
+      ++n;
     return n;
   };
   EXPECT_GE(count("\"bound\": true"), 20u);
@@ -582,7 +598,8 @@ TEST_F(Content, SkeletonIsWeightedSizedAndTurnedAsStartUpExpects) {
   for (int64_t b = 0; b < set.bones.count(); ++b) {
     const MeshBone* bone = *set.bones.at(b);
     int parent = bone->parent != nullptr ? boneIndexOf(set, bone->parent) : -1;
-    if (parent < 0 || carried[static_cast<std::size_t>(b)] == 0 || carried[static_cast<std::size_t>(parent)] == 0) {
+    if (parent < 0 || carried[static_cast<std::size_t>(b)] == 0 ||
+        carried[static_cast<std::size_t>(parent)] == 0) {
       continue;
     }
     ++joints;
@@ -590,7 +607,9 @@ TEST_F(Content, SkeletonIsWeightedSizedAndTurnedAsStartUpExpects) {
     int shared = 0;
     for (std::size_t v = 0; v < body.vertices.size(); ++v) {
       const ModelVertex& vertex = body.vertices[v];
-      if (distance({vertex.position[0], vertex.position[1], vertex.position[2]}, joint) > 1.5f) continue;
+      if (distance({vertex.position[0], vertex.position[1], vertex.position[2]}, joint) > 1.5f) {
+        continue;
+      }
       float onBone = 0, onParent = 0;
       for (const BoneWeight& w : vertex.bones) {
         if (static_cast<int>(w.boneIndex) == b) onBone += w.weight;
@@ -648,7 +667,9 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) 
     const MeshBone* bone = *set.bones.at(b);
     Matrix4 product;
     MatrixMultiply(product, restGlobal(bone), bone->invBindMatrix);
-    for (int i = 0; i < 16; ++i) ASSERT_NEAR(product[i], kIdentityMatrix[i], 1e-5f) << text::toUtf8(bone->name);
+    for (int i = 0; i < 16; ++i) {
+      ASSERT_NEAR(product[i], kIdentityMatrix[i], 1e-5f) << text::toUtf8(bone->name);
+    }
   }
 
   // The rest pose: an animation that moves nothing.
@@ -665,7 +686,9 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) 
     float last = 0;
     for (int64_t t = 0; t < animation.tracks.count(); ++t) {
       const MeshBoneTrack& track = **animation.tracks.at(t);
-      for (int i = 0; i < 16; ++i) EXPECT_NEAR(track.poses.back()[i], track.poses.front()[i], 1e-4f);
+      for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(track.poses.back()[i], track.poses.front()[i], 1e-4f);
+      }
       last = std::max(last, track.keyTimes.back());
     }
     // The skinning at key 0 and past the last key (where the pose holds the last key).
@@ -679,7 +702,8 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) 
     EXPECT_EQ(set.clock.load(), 0) << "the pose ran past the last key";
     for (int64_t b = 0; b < set.bones.count(); ++b) {
       for (int i = 0; i < 16; ++i) {
-        EXPECT_NEAR((*set.bones.at(b))->skinMatrix[i], start[static_cast<std::size_t>(b)][i], 1e-4f);
+        EXPECT_NEAR((*set.bones.at(b))->skinMatrix[i], start[static_cast<std::size_t>(b)][i],
+                    1e-4f);
       }
     }
 
@@ -727,7 +751,8 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) 
         armAgainstLeg += feet * hands;
         handsApart = std::max(handsApart, std::fabs(hands));
         for (int side = 0; side < 2; ++side) {
-          Point hip = at(f, side == 0 ? u"ThighL" : u"ThighR"), kneeJoint = at(f, side == 0 ? u"ShinL" : u"ShinR"),
+          Point hip = at(f, side == 0 ? u"ThighL" : u"ThighR"),
+                kneeJoint = at(f, side == 0 ? u"ShinL" : u"ShinR"),
                 ankle = at(f, side == 0 ? u"FootL" : u"FootR");
           Point thigh{kneeJoint.x - hip.x, kneeJoint.y - hip.y, kneeJoint.z - hip.z};
           Point shin{ankle.x - kneeJoint.x, ankle.y - kneeJoint.y, ankle.z - kneeJoint.z};
@@ -750,7 +775,9 @@ TEST_F(Content, SkeletonRestPoseIsIdentityAndAnimationsLoopHoldTogetherAndWalk) 
       // The idle breathes: something moves, nothing far.
       float most = 0;
       for (std::size_t f = 0; f < joints.size(); ++f) {
-        for (std::size_t b = 0; b < joints[f].size(); ++b) most = std::max(most, distance(joints[f][b], joints[0][b]));
+        for (std::size_t b = 0; b < joints[f].size(); ++b) {
+          most = std::max(most, distance(joints[f][b], joints[0][b]));
+        }
       }
       EXPECT_GT(most, 0.05f);
       EXPECT_LT(most, 0.6f);
@@ -811,7 +838,8 @@ TEST_F(Content, FieldIsOneGroundWithTheOriginInsideTheCentreTile) {
     const ColliderSet& set = *tile->colliders;
     for (const ColliderVertex& v : set.colliders[0]->worldVertices) {
       float x = v.position[0], y = v.position[1];
-      bool onBorder = x == set.boundsMin[0] || x == set.boundsMax[0] || y == set.boundsMin[1] || y == set.boundsMax[1];
+      bool onBorder = x == set.boundsMin[0] || x == set.boundsMax[0] || y == set.boundsMin[1] ||
+                      y == set.boundsMax[1];
       bool onFieldEdge = x == lo[0] || x == hi[0] || y == lo[1] || y == hi[1];
       if (!onBorder || onFieldEdge) continue;
       ++borderCorners;
@@ -861,8 +889,12 @@ TEST_F(Content, FieldIsOneGroundWithTheOriginInsideTheCentreTile) {
       float h = heights[static_cast<std::size_t>(j * (n + 1) + i)];
       float right = heights[static_cast<std::size_t>(j * (n + 1) + i + 1)];
       float up = heights[static_cast<std::size_t>((j + 1) * (n + 1) + i)];
-      if (!std::isnan(h) && !std::isnan(right)) steepest = std::max(steepest, std::fabs(right - h) / step[0]);
-      if (!std::isnan(h) && !std::isnan(up)) steepest = std::max(steepest, std::fabs(up - h) / step[1]);
+      if (!std::isnan(h) && !std::isnan(right)) {
+        steepest = std::max(steepest, std::fabs(right - h) / step[0]);
+      }
+      if (!std::isnan(h) && !std::isnan(up)) {
+        steepest = std::max(steepest, std::fabs(up - h) / step[1]);
+      }
     }
   }
   EXPECT_LT(steepest, 0.3f);
@@ -935,7 +967,9 @@ TEST_F(Content, ButtonImagesAreSmallTransparentPngs) {
       for (std::size_t i = 0; i < rgba.size(); i += 4) {
         if (rgba[i + 3] == 0) ++clear;
         if (rgba[i + 3] >= 128) ++visible;
-        if (rgba[i] == 255 && rgba[i + 1] == 255 && rgba[i + 2] == 255 && rgba[i + 3] == 255) ++white;
+        if (rgba[i] == 255 && rgba[i + 1] == 255 && rgba[i + 2] == 255 && rgba[i + 3] == 255) {
+          ++white;
+        }
       }
       EXPECT_GT(clear, 0) << "transparent corners";
       EXPECT_GT(visible, 28 * 28 / 3) << "a visible plate";
