@@ -394,7 +394,9 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
   EXPECT_GE(bound("Pelvis"), 1);
   EXPECT_GE(bound("Foot"), 2);
 
-  // The 49 tiles: one textured mesh each, with one mesh collider of exactly its triangles.
+  // The 49 tiles: one textured mesh each, with one mesh collider of exactly its triangles, and
+  // a tint of their own that stays subtle.
+  float tintLow = 1e9f, tintHigh = -1e9f;
   for (int row = 1; row <= 7; ++row) {
     for (int column = 1; column <= 7; ++column) {
       SCOPED_TRACE(tileStem(row, column));
@@ -426,8 +428,13 @@ TEST_F(Content, EveryFileReadsCleanlyWithTheExpectedParts) {
       EXPECT_FALSE(mesh.empty());
       EXPECT_TRUE(mesh == corners(findArray(c.floatArrays, c.polygonLists[0]->vertexId),
                                   c.polygonLists[0]->vertexIndices));
+      ASSERT_FALSE(tile.materials.empty());
+      tintLow = std::min(tintLow, tile.materials[0]->diffuse[1]);
+      tintHigh = std::max(tintHigh, tile.materials[0]->diffuse[1]);
     }
   }
+  EXPECT_GT(tintHigh - tintLow, 0.02f);
+  EXPECT_LT(tintHigh - tintLow, 0.25f);
 
   // The viewer's own --info sees the skeleton and both animations the same way.
   Output run = runCommand(quoted(MV_PROGRAM) +
@@ -946,24 +953,66 @@ TEST_F(Content, WalkingAcrossTileBordersKeepsTheSkeletonOnTheGround) {
   EXPECT_EQ(skeleton.walkFactor, 1.0f);
 }
 
-// ---- Button images -------------------------------------------------------------------------
+// ---- Images ----------------------------------------------------------------------------
 
-TEST_F(Content, ButtonImagesAreSmallTransparentPngs) {
+struct Picture {
+  int width = 0, height = 0, channels = 0;
+  std::vector<uint8_t> rgba;
+};
+
+bool loadPicture(const std::string& path, Picture& picture) {
+  stbi_uc* pixels = stbi_load(path.c_str(), &picture.width, &picture.height, &picture.channels, 4);
+  if (pixels == nullptr) return false;
+  picture.rgba.assign(pixels,
+                      pixels + static_cast<std::size_t>(picture.width) * picture.height * 4);
+  stbi_image_free(pixels);
+  return true;
+}
+
+TEST_F(Content, ImagesDecodeAsBoneGrassAndSmallTransparentButtons) {
+  // The textures: light bone with some mottling, green grass with some variation.
+  struct Tone {
+    const char* path;
+    float meanRed = 0, meanGreen = 0, meanBlue = 0, spread = 0;
+  };
+  Tone tones[2] = {{"model/skelton.png"}, {"model/field/grass.png"}};
+  for (Tone& tone : tones) {
+    Picture picture;
+    ASSERT_TRUE(loadPicture(tone.path, picture)) << tone.path << ": " << stbi_failure_reason();
+    double sum[3] = {}, squares = 0;
+    std::size_t n = picture.rgba.size() / 4;
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+      for (int c = 0; c < 3; ++c) sum[c] += picture.rgba[i + static_cast<std::size_t>(c)];
+      squares += static_cast<double>(picture.rgba[i + 1]) * picture.rgba[i + 1];
+    }
+    tone.meanRed = static_cast<float>(sum[0] / static_cast<double>(n));
+    tone.meanGreen = static_cast<float>(sum[1] / static_cast<double>(n));
+    tone.meanBlue = static_cast<float>(sum[2] / static_cast<double>(n));
+    tone.spread = static_cast<float>(
+        std::sqrt(squares / static_cast<double>(n) - tone.meanGreen * tone.meanGreen));
+  }
+  EXPECT_GT(tones[0].meanRed, 180.0f);
+  EXPECT_GT(tones[0].meanGreen, 170.0f);
+  EXPECT_GT(tones[0].meanRed, tones[0].meanBlue) << "warm, not grey";
+  EXPECT_GT(tones[0].spread, 3.0f);
+  EXPECT_GT(tones[1].meanGreen, tones[1].meanRed);
+  EXPECT_GT(tones[1].meanGreen, tones[1].meanBlue);
+  EXPECT_GT(tones[1].spread, 5.0f);
+
+  // The title-bar buttons, normal and pressed.
   const char* names[] = {"ButtonClose", "ButtonSize", "ButtonMin"};
   for (const char* name : names) {
     std::vector<std::vector<uint8_t>> states;
     for (const char* suffix : {"", "Down"}) {
       std::string path = std::string("pict/") + name + suffix + ".png";
       SCOPED_TRACE(path);
-      int width = 0, height = 0, channels = 0;
-      stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
-      ASSERT_NE(pixels, nullptr) << stbi_failure_reason();
-      std::vector<uint8_t> rgba(pixels, pixels + static_cast<std::size_t>(width) * height * 4);
-      stbi_image_free(pixels);
-      EXPECT_EQ(width, 28);
-      EXPECT_EQ(height, 28);
-      EXPECT_EQ(channels, 4);
+      Picture picture;
+      ASSERT_TRUE(loadPicture(path, picture)) << stbi_failure_reason();
+      EXPECT_EQ(picture.width, 28);
+      EXPECT_EQ(picture.height, 28);
+      EXPECT_EQ(picture.channels, 4);
       int clear = 0, visible = 0, white = 0;
+      const std::vector<uint8_t>& rgba = picture.rgba;
       for (std::size_t i = 0; i < rgba.size(); i += 4) {
         if (rgba[i + 3] == 0) ++clear;
         if (rgba[i + 3] >= 128) ++visible;
@@ -975,7 +1024,7 @@ TEST_F(Content, ButtonImagesAreSmallTransparentPngs) {
       EXPECT_GT(visible, 28 * 28 / 3) << "a visible plate";
       // Pure white is the main window's transparent colour.
       EXPECT_EQ(white, 0);
-      states.push_back(std::move(rgba));
+      states.push_back(rgba);
     }
     EXPECT_NE(states[0], states[1]) << name << ": pressed looks like normal";
   }
