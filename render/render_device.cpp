@@ -579,7 +579,9 @@ bool RenderDevice::createPipelines(std::string* error) {
   for (uint32_t t = kT0; t <= kT5; ++t) {
     bindings.push_back({t, VK_DESCRIPTOR_TYPE_SAMPLED_IMAGE, 1, VK_SHADER_STAGE_ALL_GRAPHICS, nullptr});
   }
-  bindings.push_back({kS0, VK_DESCRIPTOR_TYPE_SAMPLER, 1, VK_SHADER_STAGE_ALL_GRAPHICS, &sampler_});
+  // s0 is pushed with the other bindings rather than made immutable: Mesa's CPU driver ignores
+  // immutable samplers in push-descriptor layouts (every lookup returned the image's average).
+  bindings.push_back({kS0, VK_DESCRIPTOR_TYPE_SAMPLER, 1, VK_SHADER_STAGE_ALL_GRAPHICS, nullptr});
   auto setInfo = vkStruct<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
   setInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
   setInfo.bindingCount = static_cast<uint32_t>(bindings.size());
@@ -908,6 +910,13 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
   auto preamble = [&]() {
     pushBuffer(cmd, kB0, frameConstantBuffer_.buffer, 0, kFrameConstantBufferBytes);
     pushImage(cmd, kT0, fallbackTexture_.view);
+    VkDescriptorImageInfo info{sampler_, VK_NULL_HANDLE, VK_IMAGE_LAYOUT_UNDEFINED};
+    auto write = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
+    write.dstBinding = kS0;
+    write.descriptorCount = 1;
+    write.descriptorType = VK_DESCRIPTOR_TYPE_SAMPLER;
+    write.pImageInfo = &info;
+    pushDescriptorSet_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipelineLayout_, 0, 1, &write);
   };
   const VkPipelineStageFlags2 lastRead = firstFrame_ ? VK_PIPELINE_STAGE_2_NONE : VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT;
   const VkAccessFlags2 lastReadAccess = 0;  // a write after a read needs only the execution dependency

@@ -1,5 +1,7 @@
 #version 450
-// Pipeline 1: the field tiles (and any other unskinned object) in the scene view.
+// Pipeline 1: the field tiles (and any other unskinned object) in the scene view. The ground
+// is a dense, gently curved mesh, so its lighting is computed per vertex; only the shadow,
+// which has sharp edges, is looked up per pixel.
 #include "common.glsl"
 
 layout(location = 0) in vec3 inPosition;
@@ -8,10 +10,10 @@ layout(location = 2) in vec4 inColor;
 layout(location = 3) in vec2 inTexCoord;
 layout(location = 4) in vec2 inBones[8];
 
-layout(location = 0) out vec3 worldPosition;
-layout(location = 1) out vec3 worldNormal;
+layout(location = 0) out vec3 ambientLight;  // multiplies the surface colour, always
+layout(location = 1) out vec3 directLight;   // multiplies the surface colour where lit
 layout(location = 2) out vec2 texCoord;
-layout(location = 3) out vec3 viewPosition;
+layout(location = 3) out float fog;
 layout(location = 5) out vec4 lightCoord;
 layout(location = 6) out float lightDepth;
 
@@ -20,11 +22,15 @@ void main() {
   vec3 n;
   skinVertex(inPosition, inNormal, inBones, p, n);
   vec4 world = p * object.world;
-  worldPosition = world.xyz;
-  worldNormal = (vec4(n, 0.0) * object.normalMatrix).xyz;
+  vec3 normal = normalize((vec4(n, 0.0) * object.normalMatrix).xyz);
+  vec3 toLight = normalize(frame.lightPositions[0].xyz - world.xyz);
+  float strength = frame.lightColors[0].w;
+  vec3 sky = mix(vec3(0.32, 0.3, 0.3), vec3(0.45, 0.47, 0.52), normal.z * 0.5 + 0.5);
+  ambientLight = material.ambient.rgb * 0.6 + sky * 0.5;
+  directLight = frame.lightColors[0].rgb * strength * max(dot(normal, toLight), 0.0) * 1.6;
   texCoord = inTexCoord;
   vec4 view = world * frame.sceneView;
-  viewPosition = view.xyz;
+  fog = smoothstep(500.0, 1500.0, length(view.xyz));
   lightCoord = lightClip(world.xyz);
   lightDepth = lightDepthOf(world.xyz);
   gl_Position = view * frame.sceneProjection;

@@ -55,8 +55,9 @@ void tileGrid(int row, int column, std::vector<float>& positions, std::vector<fl
       Vec3 nrm = terrainNormal(x, y);
       positions.insert(positions.end(), {x, y, z});
       normals.insert(normals.end(), {nrm.x, nrm.y, nrm.z});
-      // The grass texture repeats four times across a tile.
-      uvs.insert(uvs.end(), {4.0f * static_cast<float>(i) / n, 4.0f * static_cast<float>(j) / n});
+      // The grass texture repeats twelve times across a tile: about 16 world units a repeat,
+      // fine enough to show the grass at the skeleton's feet.
+      uvs.insert(uvs.end(), {12.0f * static_cast<float>(i) / n, 12.0f * static_cast<float>(j) / n});
     }
   }
   for (int j = 0; j < n; ++j) {

@@ -16,18 +16,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct ViewerRun {
   int status = -1;
   std::string out, err;
 };
 
-Run runViewer(const std::string& args) {
+ViewerRun runViewer(const std::string& args) {
   fs::path errFile = fs::temp_directory_path() / ("mv_headless_err_" + std::to_string(::getpid()) + ".txt");
   // The Vulkan driver keeps allocations until the process ends; leaks are checked by the unit
   // tests, every other sanitizer report still fails the run.
   std::string command = "cd '" MV_RUN_DIR "' && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 '" MV_PROGRAM "' " + args +
                         " 2>'" + errFile.string() + "'";
-  Run run;
+  ViewerRun run;
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   char buffer[4096];
   std::size_t n;
@@ -111,7 +111,7 @@ void expectLooksLike(const Image& image, const std::string& referencePath, const
 
 TEST(Headless, StartupSceneShowsTheStandingSkeletonOnTheLitField) {
   std::string shot = (fs::temp_directory_path() / "mv_startup.png").string();
-  Run run = runViewer("--headless --validate --frames 30 --stats --screenshot '" + shot + "'");
+  ViewerRun run = runViewer("--headless --validate --frames 30 --stats --screenshot '" + shot + "'");
   SKIP_WITHOUT_VULKAN(run);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err.find("Vulkan validation"), std::string::npos) << run.err;
@@ -148,7 +148,7 @@ TEST(Headless, StartupSceneShowsTheStandingSkeletonOnTheLitField) {
 TEST(Headless, WalkingAndTurningMoveTheSkeletonWithoutValidationMessages) {
   std::string shot = (fs::temp_directory_path() / "mv_walk.png").string();
   // Walk for 200 frames, then an about-turn, then a few turns to the left: 300 frames.
-  Run run = runViewer("--headless --validate --frames 300 --stats --hold up:1-200 --hold down:205-205 "
+  ViewerRun run = runViewer("--headless --validate --frames 300 --stats --hold up:1-200 --hold down:205-205 "
                       "--hold left:290-300 --screenshot '" + shot + "'");
   SKIP_WITHOUT_VULKAN(run);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -186,7 +186,7 @@ TEST(Headless, ReportsAMissingShaderAndStopsCleanly) {
 }
 
 TEST(Headless, RejectsBadOptions) {
-  Run run = runViewer("--headless --hold sideways:1-2");
+  ViewerRun run = runViewer("--headless --hold sideways:1-2");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("--hold needs KEY:FIRST-LAST"), std::string::npos) << run.err;
   run = runViewer("--headless --frames 0");
