@@ -1,0 +1,69 @@
+// Frames of the three passes, rendered headless on the first Vulkan device that works (the CPU
+// rasterizer where there is no GPU): the start-up scene, and as the baseline the same passes
+// with nothing drawn (clearing the double-size targets, the composite): the floor of a frame.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/startup_scene.h"
+#include "app/window_layout.h"
+#include "render/camera.h"
+#include "render/frame_thread.h"
+#include "render/render_device.h"
+#include "scene/scene.h"
+
+namespace {
+
+struct Viewer {
+  RenderDevice device;
+  Scene scene;
+  Camera camera;
+  StartupScene contents;
+  DisplayView view;
+  bool ok = false;
+
+  explicit Viewer(bool withScene) {
+    std::string error;
+    if (chdir(MV_RUN_DIR) != 0 || !device.create({}, &error)) {
+      std::fprintf(stderr, "no device: %s\n", error.c_str());
+      return;
+    }
+    MainWindowLayout layout = computeMainWindowLayout(1920, 1080, 96);
+    camera.aspect = cameraAspect(layout.mainWidth, layout.mainHeight);
+    if (withScene) {
+      LoadStartupScene(scene, camera, contents, device.textureLoader());
+      for (const auto& c : contents.characters) {
+        for (int32_t i = 1; i <= c->meshSets.count(); ++i) device.upload(*c->meshSets.at(i)->item, &error);
+      }
+    }
+    view.renderDevice = &device;
+    view.scene = &scene;
+    view.camera = &camera;
+    // A few frames first: the driver compiles its shaders on first use.
+    for (int i = 0; i < 3; ++i) RenderOneFrame(view);
+    ok = true;
+  }
+};
+
+void runFrames(benchmark::State& state, bool withScene) {
+  static std::unique_ptr<Viewer> viewers[2];
+  auto& viewer = viewers[withScene ? 1 : 0];
+  if (!viewer) viewer = std::make_unique<Viewer>(withScene);
+  if (!viewer->ok) {
+    state.SkipWithError("no Vulkan device");
+    return;
+  }
+  for (auto _ : state) RenderOneFrame(viewer->view);
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.SetLabel(viewer->device.deviceName());
+}
+
+void BM_EmptyPassesFrame(benchmark::State& state) { runFrames(state, false); }
+void BM_StartupSceneFrame(benchmark::State& state) { runFrames(state, true); }
+
+}  // namespace
+
+BENCHMARK(BM_EmptyPassesFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_StartupSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
