@@ -43,7 +43,7 @@ const float kFarPlane = 20000.0;
 const vec3 kBackground = vec3(0.8);
 // The shadow map covers this radius, in world units, around the character the follow view
 // looks at: the light is far away and low, and only the character casts shadows worth seeing.
-const float kShadowRadius = 60.0;
+const float kShadowRadius = 32.0;
 // The follow view's eye sits this far from its target: |(100, 100, 60)|.
 const float kFollowDistance = 153.6229;
 
@@ -98,18 +98,21 @@ float lightVisibility(vec4 clip, float depth, float bias) {
   vec2 ndc = clip.xy / clip.w;
   vec2 uv = vec2(ndc.x * 0.5 + 0.5, 0.5 - ndc.y * 0.5);
   if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return 1.0;
-  ivec2 size = textureSize(sampler2D(t2, s0), 0);
-  ivec2 centre = ivec2(uv * vec2(size));
-  float lit = 0.0;
-  for (int y = -1; y <= 1; ++y) {
-    for (int x = -1; x <= 1; ++x) {
-      ivec2 at = clamp(centre + ivec2(x, y), ivec2(0), size - 1);
-      float occluder = texelFetch(sampler2D(t2, s0), at, 0).r;
-      // A cleared texel (0) holds no occluder.
-      lit += (occluder <= 0.0 || depth - bias <= occluder) ? 1.0 : 0.0;
-    }
+  // Four texels around the point, each compared, blended by the point's place between them:
+  // soft edges for the price of four lookups.
+  vec2 size = vec2(textureSize(sampler2D(t2, s0), 0));
+  vec2 texel = uv * size - 0.5;
+  ivec2 base = ivec2(floor(texel));
+  vec2 f = texel - vec2(base);
+  ivec2 last = ivec2(size) - 1;
+  float lit[4];
+  for (int i = 0; i < 4; ++i) {
+    ivec2 at = clamp(base + ivec2(i & 1, i >> 1), ivec2(0), last);
+    float occluder = texelFetch(sampler2D(t2, s0), at, 0).r;
+    // A cleared texel (0) holds no occluder.
+    lit[i] = (occluder <= 0.0 || depth - bias <= occluder) ? 1.0 : 0.0;
   }
-  return lit / 9.0;
+  return mix(mix(lit[0], lit[1], f.x), mix(lit[2], lit[3], f.x), f.y);
 }
 
 // Lambert and Blinn-Phong lighting under the scene's one light, with shadows.
