@@ -110,13 +110,9 @@ int RunDesktop() {
   // The scene: the skeleton, its animations, the field.
   StartupScene contents;
   LoadStartupScene(scene, camera, contents, device.textureLoader());
-  for (const auto& character : contents.characters) {
-    for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
-      if (!device.upload(*character->meshSets.at(i)->item, &error)) {
-        std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
-        return 1;
-      }
-    }
+  if (!UploadStartupScene(device, contents, &error)) {
+    std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+    return 1;
   }
 
   // Running: the window, the two worker threads and the one-second repaint.

@@ -116,13 +116,9 @@ int RunHeadless(const HeadlessOptions& options) {
   StartupScene contents;
   if (!options.emptyScene) {
     LoadStartupScene(scene, camera, contents, device.textureLoader());
-    for (const auto& character : contents.characters) {
-      for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
-        if (!device.upload(*character->meshSets.at(i)->item, &error)) {
-          std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
-          return 1;
-        }
-      }
+    if (!UploadStartupScene(device, contents, &error)) {
+      std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+      return 1;
     }
   }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "render/render_device.h"
 #include "scene/scene.h"
 
 void LoadStartupScene(Scene& scene, Camera& camera, StartupScene& contents,
@@ -38,4 +39,13 @@ void LoadStartupScene(Scene& scene, Camera& camera, StartupScene& contents,
       contents.characters.push_back(std::move(tile));
     }
   }
+}
+
+bool UploadStartupScene(RenderDevice& device, const StartupScene& contents, std::string* error) {
+  for (const auto& character : contents.characters) {
+    for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
+      if (!device.upload(*character->meshSets.at(i)->item, error)) return false;
+    }
+  }
+  return true;
 }

@@ -10,6 +10,7 @@
 #include "scene/character.h"
 
 class Camera;
+class RenderDevice;
 class Scene;
 
 // The characters the start-up created; the Scene's lists refer to them.
@@ -23,3 +24,7 @@ struct StartupScene {
 // current directory. A model that fails to load is left out, with a line on stderr.
 void LoadStartupScene(Scene& scene, Camera& camera, StartupScene& contents,
                       const TextureLoader& loadTexture);
+
+// Uploads the vertex and index arrays of every loaded model. False, with `error` set, when the
+// device runs out of memory.
+bool UploadStartupScene(RenderDevice& device, const StartupScene& contents, std::string* error);

@@ -34,9 +34,7 @@ struct Viewer {
     camera.aspect = cameraAspect(layout.mainWidth, layout.mainHeight);
     if (withScene) {
       LoadStartupScene(scene, camera, contents, device.textureLoader());
-      for (const auto& c : contents.characters) {
-        for (int32_t i = 1; i <= c->meshSets.count(); ++i) device.upload(*c->meshSets.at(i)->item, &error);
-      }
+      UploadStartupScene(device, contents, &error);
     }
     view.renderDevice = &device;
     view.scene = &scene;

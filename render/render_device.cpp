@@ -10,16 +10,9 @@
 #include <iterator>
 
 #include "platform/text.h"
+#include "render/vk_struct.h"
 
 namespace {
-
-// A zeroed Vulkan structure with its type set.
-template <class T>
-T vkStruct(VkStructureType type) {
-  T value{};
-  value.sType = type;
-  return value;
-}
 
 constexpr VkFormat kColorFormat = VK_FORMAT_R8G8B8A8_UNORM;
 constexpr VkFormat kFloatFormat = VK_FORMAT_R32G32B32A32_SFLOAT;
@@ -493,7 +486,11 @@ void RenderDevice::destroyImage(GpuImage& i) {
 }
 
 bool RenderDevice::submitAndWait(const std::function<void(VkCommandBuffer)>& record) {
-  VkCommandBuffer cmd = commandBuffers_[1];
+  return recordSubmitAndWait(commandBuffers_[1], record);
+}
+
+// Records `cmd` afresh, submits it and waits for the GPU to finish it.
+bool RenderDevice::recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record) {
   vkResetCommandBuffer(cmd, 0);
   auto begin = vkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
   begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
@@ -999,20 +996,10 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
 
 bool RenderDevice::renderFrame(const FrameDrawLists& lists,
                                const std::function<void(VkCommandBuffer, const GpuImage&)>& afterComposite) {
-  VkCommandBuffer cmd = commandBuffers_[0];
-  vkResetCommandBuffer(cmd, 0);
-  auto begin = vkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
-  begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-  vkBeginCommandBuffer(cmd, &begin);
-  recordFrame(cmd, lists);
-  if (afterComposite) afterComposite(cmd, backBuffer_);
-  vkEndCommandBuffer(cmd);
-  auto submit = vkStruct<VkSubmitInfo>(VK_STRUCTURE_TYPE_SUBMIT_INFO);
-  submit.commandBufferCount = 1;
-  submit.pCommandBuffers = &cmd;
-  if (vkQueueSubmit(queue_, 1, &submit, fence_) != VK_SUCCESS) return false;
-  bool ok = vkWaitForFences(device_, 1, &fence_, VK_TRUE, UINT64_MAX) == VK_SUCCESS;
-  vkResetFences(device_, 1, &fence_);
+  bool ok = recordSubmitAndWait(commandBuffers_[0], [&](VkCommandBuffer cmd) {
+    recordFrame(cmd, lists);
+    if (afterComposite) afterComposite(cmd, backBuffer_);
+  });
   ++fenceValue_;
   firstFrame_ = false;
   return ok;

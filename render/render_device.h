@@ -137,6 +137,7 @@ class RenderDevice {
   void destroyImage(GpuImage& i);
   uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;
   bool submitAndWait(const std::function<void(VkCommandBuffer)>& record);
+  bool recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record);
 
   void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
   void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list);

@@ -7,17 +7,7 @@
 #include <algorithm>
 
 #include "render/render_device.h"
-
-namespace {
-
-template <class T>
-T vkStruct(VkStructureType type) {
-  T value{};
-  value.sType = type;
-  return value;
-}
-
-}  // namespace
+#include "render/vk_struct.h"
 
 WindowPresenter::WindowPresenter(RenderDevice& device, Display* display, XWindow window)
     : device_(device), display_(display), window_(window) {}

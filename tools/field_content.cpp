@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/content_math.h"
+#include "tools/content_records.h"
 
 namespace content {
 namespace {
@@ -72,14 +73,6 @@ void tileGrid(int row, int column, std::vector<float>& positions, std::vector<fl
   }
 }
 
-std::unique_ptr<FloatArray> floatArray(std::u16string id, int32_t k, std::vector<float> values) {
-  auto a = std::make_unique<FloatArray>();
-  a->id = std::move(id);
-  a->tupleSize = k;
-  a->hasValues = true;
-  a->values = std::move(values);
-  return a;
-}
 
 }  // namespace
 
@@ -121,9 +114,9 @@ std::unique_ptr<ModelData> makeTileModel(int row, int column) {
   auto geometry = std::make_unique<Geometry>();
   geometry->id = name + u"-mesh";
   geometry->vertexCount = static_cast<int32_t>(positions.size() / 3);
-  geometry->floatArrays.push_back(floatArray(name + u"-positions", 3, positions));
-  geometry->floatArrays.push_back(floatArray(name + u"-normals", 3, normals));
-  geometry->floatArrays.push_back(floatArray(name + u"-uv", 2, uvs));
+  geometry->floatArrays.push_back(makeFloatArray(name + u"-positions", 3, positions));
+  geometry->floatArrays.push_back(makeFloatArray(name + u"-normals", 3, normals));
+  geometry->floatArrays.push_back(makeFloatArray(name + u"-uv", 2, uvs));
   auto polygons = std::make_unique<PolygonData>();
   polygons->materialId = u"Grass";
   polygons->vertexId = name + u"-positions";
@@ -148,8 +141,8 @@ std::unique_ptr<ColliderSet> makeTileColliders(int row, int column) {
   c->id = name + u"-ground";
   c->vertexCount = static_cast<int32_t>(positions.size() / 3);
   c->colliderType = kColliderMesh;
-  c->floatArrays.push_back(floatArray(u"ground-positions", 3, positions));
-  c->floatArrays.push_back(floatArray(u"ground-normals", 3, normals));
+  c->floatArrays.push_back(makeFloatArray(u"ground-positions", 3, positions));
+  c->floatArrays.push_back(makeFloatArray(u"ground-normals", 3, normals));
   auto polygons = std::make_unique<ColliderPolygon>();
   polygons->vertexId = u"ground-positions";
   polygons->normalId = u"ground-normals";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/content_math.h"
+#include "tools/content_records.h"
 
 namespace content {
 namespace {
@@ -284,14 +285,6 @@ void setWeights(WeightTable& table, int64_t row, Influences w) {
   }
 }
 
-std::unique_ptr<FloatArray> floatArray(const char16_t* id, int32_t k, std::vector<float> values) {
-  auto a = std::make_unique<FloatArray>();
-  a->id = id;
-  a->tupleSize = k;
-  a->hasValues = true;
-  a->values = std::move(values);
-  return a;
-}
 
 // Pseudo-random values that do not depend on the platform's generators.
 uint32_t hash(uint32_t x) {
@@ -358,9 +351,9 @@ std::unique_ptr<ModelData> makeSkeletonModel() {
   geometry->id = u"SkeletonMesh";
   int32_t vertexCount = static_cast<int32_t>(mesh.weights.size());
   geometry->vertexCount = vertexCount;
-  geometry->floatArrays.push_back(floatArray(u"SkeletonMesh-positions", 3, mesh.positions));
-  geometry->floatArrays.push_back(floatArray(u"SkeletonMesh-normals", 3, mesh.normals));
-  geometry->floatArrays.push_back(floatArray(u"SkeletonMesh-uv", 2, mesh.uvs));
+  geometry->floatArrays.push_back(makeFloatArray(u"SkeletonMesh-positions", 3, mesh.positions));
+  geometry->floatArrays.push_back(makeFloatArray(u"SkeletonMesh-normals", 3, mesh.normals));
+  geometry->floatArrays.push_back(makeFloatArray(u"SkeletonMesh-uv", 2, mesh.uvs));
   for (int list = 0; list < 2; ++list) {
     auto polygons = std::make_unique<PolygonData>();
     polygons->materialId = list == 0 ? u"Bone" : u"Socket";
@@ -444,7 +437,7 @@ std::unique_ptr<ColliderSet> makeSkeletonColliders() {
     c->vertexCount = 1;
     c->colliderType = kColliderSphere;
     c->radius = s.radius;
-    c->floatArrays.push_back(floatArray(u"centre", 3, {s.centre.x, s.centre.y, s.centre.z}));
+    c->floatArrays.push_back(makeFloatArray(u"centre", 3, {s.centre.x, s.centre.y, s.centre.z}));
     c->weightCount = 1;
     c->weights.created = true;
     c->weights.rows = 1;
