@@ -798,6 +798,9 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
   for (int64_t i = 0; i < mesh.geometries.count(); ++i) {
     const GpuGeometry& geometry = **mesh.geometries.at(i);
     GpuMesh::Geometry g;
+    for (const ModelVertex& v : geometry.vertices) {
+      for (const BoneWeight& b : v.bones) gpu.castsShadow = gpu.castsShadow || b.weight > 1e-7f;
+    }
     VkDeviceSize bytes = geometry.vertices.size() * sizeof(ModelVertex);
     if (bytes > 0) {
       if (!createBuffer(bytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, true, g.vertices, error)) return false;
@@ -895,8 +898,14 @@ void RenderDevice::drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh) {
   }
 }
 
-void RenderDevice::drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list) {
-  for (const MeshSet* mesh : list) drawMeshSet(cmd, *mesh);
+void RenderDevice::drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly) {
+  for (const MeshSet* mesh : list) {
+    if (shadowCastersOnly) {
+      auto found = gpuMeshes_.find(mesh);
+      if (found == gpuMeshes_.end() || !found->second.castsShadow) continue;
+    }
+    drawMeshSet(cmd, *mesh);
+  }
 }
 
 void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists) {
@@ -928,9 +937,9 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
     setViewport(cmd, w2, h2);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipelines_[4]);
     preamble();
-    drawList(cmd, lists.third);
-    drawList(cmd, lists.second);
-    drawList(cmd, lists.first);
+    drawList(cmd, lists.third, true);
+    drawList(cmd, lists.second, true);
+    drawList(cmd, lists.first, true);
     vkCmdEndRendering(cmd);
   }
 

@@ -51,6 +51,9 @@ struct GpuMesh {
     std::vector<GpuBuffer> indices;
   };
   std::vector<Geometry> geometries;
+  // Some vertex is bone-weighted. The light pass's shaders make only such meshes cast shadows
+  // (the ground receives them), so the light pass skips the others: they would draw nothing.
+  bool castsShadow = false;
 };
 
 // A texture loaded for a MeshSet; GpuMaterial::texture points at one.
@@ -140,7 +143,7 @@ class RenderDevice {
   bool recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record);
 
   void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
-  void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list);
+  void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly = false);
   void drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh);
   void pushBuffer(VkCommandBuffer cmd, uint32_t binding, VkBuffer buffer, VkDeviceSize offset,
                   VkDeviceSize range);
