@@ -12,7 +12,7 @@ layout(location = 6) in float lightDepth;
 layout(location = 0) out vec4 outColor;
 
 void main() {
-  vec3 base = texture(sampler2D(t0, s0), texCoord).rgb * material.diffuse.rgb * material.factor.x;
+  vec3 base = textureLod(sampler2D(t0, s0), texCoord, 0.0).rgb * material.diffuse.rgb * material.factor.x;
   float visible = lightVisibility(lightCoord, lightDepth, 0.4);
   vec3 color = base * (ambientLight + directLight * visible);
   outColor = vec4(mix(color, kBackground, fog), 1.0);

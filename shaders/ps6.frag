@@ -15,7 +15,7 @@ layout(location = 0) out vec4 outColor;
 layout(location = 1) out vec4 outGeometry;
 
 void main() {
-  vec4 texel = texture(sampler2D(t0, s0), texCoord);
+  vec4 texel = textureLod(sampler2D(t0, s0), texCoord, 0.0);  // textures have one level
   vec3 base = texel.rgb * material.diffuse.rgb * material.factor.x;
   vec3 viewDirection = normalize(-viewPosition);
   vec3 worldView = normalize((vec4(viewDirection, 0.0) * transpose(frame.sceneView)).xyz);
