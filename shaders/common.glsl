@@ -43,7 +43,7 @@ const float kFarPlane = 20000.0;
 const vec3 kBackground = vec3(0.8);
 // The shadow map covers this radius, in world units, around the character the follow view
 // looks at: the light is far away and low, and only the character casts shadows worth seeing.
-const float kShadowRadius = 32.0;
+const float kShadowRadius = 48.0;
 // The follow view's eye sits this far from its target: |(100, 100, 60)|.
 const float kFollowDistance = 153.6229;
 
