@@ -155,28 +155,16 @@ std::unique_ptr<ColliderSet> makeTileColliders(int row, int column) {
 }
 
 Image makeGrassTexture() {
-  Image image;
-  image.width = image.height = 256;
-  image.rgba.resize(256 * 256 * 4);
-  for (int y = 0; y < 256; ++y) {
-    for (int x = 0; x < 256; ++x) {
-      float fx = static_cast<float>(x), fy = static_cast<float>(y);
-      float patches = textureNoise(fx, fy, 64, 256, 21);
-      float clumps = textureNoise(fx, fy, 16, 256, 22);
-      float blades = textureNoise(fx * 2.0f, fy * 0.5f, 4, 256, 23);
-      float earth = std::clamp((0.35f - patches) * 4.0f, 0.0f, 1.0f) * 0.6f;
-      float g = 0.55f + 0.25f * clumps + 0.2f * blades;
-      float r = (70 + 40 * clumps) * (1 - earth) + 120 * earth;
-      float gr = (120 + 60 * g) * (1 - earth) + 100 * earth;
-      float b = (45 + 20 * blades) * (1 - earth) + 70 * earth;
-      uint8_t* p = &image.rgba[static_cast<std::size_t>(y * 256 + x) * 4];
-      p[0] = static_cast<uint8_t>(std::clamp(r * g, 0.0f, 250.0f));
-      p[1] = static_cast<uint8_t>(std::clamp(gr * g, 0.0f, 250.0f));
-      p[2] = static_cast<uint8_t>(std::clamp(b * g, 0.0f, 250.0f));
-      p[3] = 255;
-    }
-  }
-  return image;
+  return makeTexture(256, [](float fx, float fy, float rgb[3]) {
+    float patches = textureNoise(fx, fy, 64, 256, 21);
+    float clumps = textureNoise(fx, fy, 16, 256, 22);
+    float blades = textureNoise(fx * 2.0f, fy * 0.5f, 4, 256, 23);
+    float earth = std::clamp((0.35f - patches) * 4.0f, 0.0f, 1.0f) * 0.6f;
+    float g = 0.55f + 0.25f * clumps + 0.2f * blades;
+    rgb[0] = ((70 + 40 * clumps) * (1 - earth) + 120 * earth) * g;
+    rgb[1] = ((120 + 60 * g) * (1 - earth) + 100 * earth) * g;
+    rgb[2] = ((45 + 20 * blades) * (1 - earth) + 70 * earth) * g;
+  });
 }
 
 }  // namespace content

@@ -394,26 +394,33 @@ std::unique_ptr<ModelData> makeSkeletonModel() {
   return model;
 }
 
-Image makeBoneTexture() {
+Image makeTexture(int size, const std::function<void(float x, float y, float rgb[3])>& colour) {
   Image image;
-  image.width = image.height = 256;
-  image.rgba.resize(256 * 256 * 4);
-  for (int y = 0; y < 256; ++y) {
-    for (int x = 0; x < 256; ++x) {
-      float fx = static_cast<float>(x), fy = static_cast<float>(y);
-      // Ivory with mottling and faint lengthwise grain, like dry bone.
-      float mottle = 0.6f * valueNoise(fx, fy, 32, 256, 11) + 0.4f * valueNoise(fx, fy, 8, 256, 12);
-      float grain = valueNoise(fx * 0.25f, fy * 4.0f, 16, 256, 13);
-      float pits = valueNoise(fx, fy, 4, 256, 14) > 0.93f ? 0.82f : 1.0f;
-      float shade = (0.8f + 0.16f * mottle + 0.06f * grain) * pits;
-      uint8_t* p = &image.rgba[static_cast<std::size_t>(y * 256 + x) * 4];
-      p[0] = static_cast<uint8_t>(std::clamp(236.0f * shade, 0.0f, 250.0f));
-      p[1] = static_cast<uint8_t>(std::clamp(226.0f * shade, 0.0f, 250.0f));
-      p[2] = static_cast<uint8_t>(std::clamp(200.0f * shade, 0.0f, 250.0f));
+  image.width = image.height = size;
+  image.rgba.resize(static_cast<std::size_t>(size) * size * 4);
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      float rgb[3];
+      colour(static_cast<float>(x), static_cast<float>(y), rgb);
+      uint8_t* p = &image.rgba[static_cast<std::size_t>(y * size + x) * 4];
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(rgb[c], 0.0f, 250.0f));
       p[3] = 255;
     }
   }
   return image;
+}
+
+Image makeBoneTexture() {
+  return makeTexture(256, [](float fx, float fy, float rgb[3]) {
+    // Ivory with mottling and faint lengthwise grain, like dry bone.
+    float mottle = 0.6f * valueNoise(fx, fy, 32, 256, 11) + 0.4f * valueNoise(fx, fy, 8, 256, 12);
+    float grain = valueNoise(fx * 0.25f, fy * 4.0f, 16, 256, 13);
+    float pits = valueNoise(fx, fy, 4, 256, 14) > 0.93f ? 0.82f : 1.0f;
+    float shade = (0.8f + 0.16f * mottle + 0.06f * grain) * pits;
+    rgb[0] = 236.0f * shade;
+    rgb[1] = 226.0f * shade;
+    rgb[2] = 200.0f * shade;
+  });
 }
 
 std::unique_ptr<ColliderSet> makeSkeletonColliders() {

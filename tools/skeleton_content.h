@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,10 @@ struct Image {
   int width = 0, height = 0;
   std::vector<uint8_t> rgba;  // top row first
 };
+
+// An opaque square texture of `size` pixels whose colour at (x, y) is `colour` (0 to 255 per
+// channel, kept below pure white).
+Image makeTexture(int size, const std::function<void(float x, float y, float rgb[3])>& colour);
 
 // Smooth value noise in [0, 1] on lattice cells of `cell` pixels, tiling every `period` pixels.
 float textureNoise(float x, float y, int cell, int period, uint32_t seed);
