@@ -41,6 +41,7 @@ struct AppState {
   CCustomButton* minimizeButton = nullptr;
   CCustomButton* maximizeButton = nullptr;
   int32_t colorKey[3] = {255, 255, 255};
+  bool shapeHoles = false;  // the main window currently has colour-key holes
   // Called by the close action once config.ini is written: ends the message loop.
   int exitCode = 1;
 };

@@ -90,8 +90,7 @@ void PaintMainWindow(AppState& s) {
   ColorArgb text{s.backColor.a, s.backColor.r + 50, s.backColor.g + 50, s.backColor.b + 50};
   bool keyPossible = isKey(s, s.backColor.r, s.backColor.g, s.backColor.b) ||
                      isKey(s, s.barColor.r, s.barColor.g, s.barColor.b) || isKey(s, text.r, text.g, text.b);
-  static bool shaped = false;
-  if (!keyPossible && !shaped) return;
+  if (!keyPossible && !s.shapeHoles) return;
   std::vector<bool> holes(static_cast<std::size_t>(w) * h, false);
   if (keyPossible) {
     const unsigned char* data = cairo_image_surface_get_data(s.backBitmap);
@@ -116,7 +115,7 @@ void PaintMainWindow(AppState& s) {
     }
   }
   s.windows->setShapeHoles(s.mainWindow, w, h, holes);
-  shaped = keyPossible;
+  s.shapeHoles = keyPossible;
 }
 
 void MainWindowProcedure(AppState& s, WindowMessage message, const MessageArgs& a,

@@ -38,6 +38,7 @@ bool WindowSystem::open(std::string* error) {
   netWmStateMaxHorz_ = XInternAtom(display_, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
   netWmStateHidden_ = XInternAtom(display_, "_NET_WM_STATE_HIDDEN", False);
   motifHints_ = XInternAtom(display_, "_MOTIF_WM_HINTS", False);
+  windowManager_ = queryWindowManager();
   return true;
 }
 
@@ -60,7 +61,7 @@ int WindowSystem::logicalDpiX() const {
   return dpi;
 }
 
-bool WindowSystem::hasWindowManager() const {
+bool WindowSystem::queryWindowManager() const {
   Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", True);
   if (check == None) return false;
   Atom type;
@@ -189,6 +190,7 @@ void WindowSystem::sendStateRequest(XWindow window, bool add, const char* first,
 }
 
 void WindowSystem::maximize(XWindow window) {
+  windowManager_ = queryWindowManager();  // one may have started or ended since
   if (hasWindowManager()) {
     sendStateRequest(window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
     return;
@@ -199,6 +201,7 @@ void WindowSystem::maximize(XWindow window) {
 }
 
 void WindowSystem::restore(XWindow window, int x, int y, int width, int height) {
+  windowManager_ = queryWindowManager();  // one may have started or ended since
   WindowRecord& record = windows_[window];
   if (hasWindowManager()) {
     if (record.sizeType == kSizeMinimized) {
@@ -217,6 +220,7 @@ void WindowSystem::restore(XWindow window, int x, int y, int width, int height) 
 }
 
 void WindowSystem::minimize(XWindow window) {
+  windowManager_ = queryWindowManager();  // one may have started or ended since
   if (hasWindowManager()) {
     XIconifyWindow(display_, window, DefaultScreen(display_));
     XFlush(display_);

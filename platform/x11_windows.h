@@ -51,8 +51,9 @@ class WindowSystem {
   int screenHeight() const;
   // Horizontal logical pixels per inch: the X resource Xft.dpi when set, else 96.
   int logicalDpiX() const;
-  // Whether a window manager that understands maximize requests is running.
-  bool hasWindowManager() const;
+  // Whether a window manager that understands maximize requests is running: asked when the
+  // connection opens and again by each show command, not on every event.
+  bool hasWindowManager() const { return windowManager_; }
 
   void registerClass(const std::string& name, WindowProcedure procedure);
 
@@ -102,6 +103,7 @@ class WindowSystem {
   void dispatch(XWindow window, WindowMessage message, const MessageArgs& args);
   void handleEvent(void* event);
   void sendStateRequest(XWindow window, bool add, const char* first, const char* second);
+  bool queryWindowManager() const;
   int currentSizeType(XWindow window) const;
   void noteSizeType(XWindow window, int type);
   void pointerMessage(XWindow eventWindow, WindowMessage message, int rootX, int rootY);
@@ -112,6 +114,7 @@ class WindowSystem {
   std::map<std::string, WindowProcedure> classes_;
   std::map<XWindow, WindowRecord> windows_;
   XWindow captured_ = 0;
+  bool windowManager_ = false;
   bool quit_ = false;
   int exitCode_ = 0;
   int wakePipe_[2] = {-1, -1};

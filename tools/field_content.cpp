@@ -94,15 +94,8 @@ std::unique_ptr<ModelData> makeTileModel(int row, int column) {
   uint32_t h = static_cast<uint32_t>(row * 7 + column) * 2654435761U;
   float tint = 0.9f + 0.1f * static_cast<float>((h >> 8) & 0xFF) / 255.0f;
   float warm = 0.03f * (static_cast<float>((h >> 16) & 0xFF) / 255.0f - 0.5f);
-  auto material = std::make_unique<Material>();
-  material->name = u"Grass";
-  material->textureName = u"grass_texture";
-  float diffuse[4] = {tint + warm, tint, tint - warm, 1}, ambient[4] = {0.35f, 0.37f, 0.33f, 1},
-        specular[4] = {0.05f, 0.05f, 0.05f, 1};
-  std::copy(diffuse, diffuse + 4, material->diffuse);
-  std::copy(ambient, ambient + 4, material->ambient);
-  std::copy(specular, specular + 4, material->specular);
-  model->materials.push_back(std::move(material));
+  model->materials.push_back(makeMaterial(u"Grass", u"grass_texture", {tint + warm, tint, tint - warm, 1},
+                                          {0.35f, 0.37f, 0.33f, 1}, {0.05f, 0.05f, 0.05f, 1}));
   auto texture = std::make_unique<Texture>();
   texture->id = u"grass_texture";
   texture->fileName = u"grass.png";

@@ -323,22 +323,10 @@ std::unique_ptr<ModelData> makeSkeletonModel() {
   model->modelId = u"SKELTON";
   model->colliderFilePath = u"skelton.cdr";
 
-  auto bone = std::make_unique<Material>();
-  bone->name = u"Bone";
-  bone->textureName = u"bone_texture";
-  float boneDiffuse[4] = {0.96f, 0.93f, 0.86f, 1}, boneAmbient[4] = {0.42f, 0.4f, 0.37f, 1},
-        boneSpecular[4] = {0.35f, 0.34f, 0.3f, 1};
-  std::copy(boneDiffuse, boneDiffuse + 4, bone->diffuse);
-  std::copy(boneAmbient, boneAmbient + 4, bone->ambient);
-  std::copy(boneSpecular, boneSpecular + 4, bone->specular);
-  model->materials.push_back(std::move(bone));
-  auto socket = std::make_unique<Material>();
-  socket->name = u"Socket";
-  socket->textureName = u"bone_texture";
-  float socketDiffuse[4] = {0.16f, 0.12f, 0.1f, 1}, socketAmbient[4] = {0.06f, 0.05f, 0.05f, 1};
-  std::copy(socketDiffuse, socketDiffuse + 4, socket->diffuse);
-  std::copy(socketAmbient, socketAmbient + 4, socket->ambient);
-  model->materials.push_back(std::move(socket));
+  model->materials.push_back(makeMaterial(u"Bone", u"bone_texture", {0.96f, 0.93f, 0.86f, 1},
+                                          {0.42f, 0.4f, 0.37f, 1}, {0.35f, 0.34f, 0.3f, 1}));
+  model->materials.push_back(makeMaterial(u"Socket", u"bone_texture", {0.16f, 0.12f, 0.1f, 1},
+                                          {0.06f, 0.05f, 0.05f, 1}, {0, 0, 0, 0}));
 
   auto texture = std::make_unique<Texture>();
   texture->id = u"bone_texture";

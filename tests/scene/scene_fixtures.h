@@ -2,6 +2,7 @@
 // tiles with a two-triangle mesh collider.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 
 #include "model/model_data.h"
@@ -38,8 +39,10 @@ inline std::unique_ptr<ModelData> skeletonModel(bool withAnimations = true) {
 
 // Gives `c` the skeleton model with both animation names registered, as start-up leaves it,
 // or, without animations, as it is right after its Load.
-inline void adoptSkeleton(CCharacterBase& c, bool withAnimations = true) {
-  auto model = skeletonModel(withAnimations);
+// Builds the MeshSet and colliders of `model` as Load does, and hands all three to `c` under the
+// name "SKELTON"; `animationNames` lists the model's animations in order.
+inline void adoptAsSkeleton(CCharacterBase& c, std::unique_ptr<ModelData> model,
+                            std::initializer_list<const char16_t*> animationNames) {
   auto mesh = std::make_unique<MeshSet>();
   BuildMeshSet(*mesh, model.get(), 1, nullptr);
   auto colliders = std::make_unique<ColliderSet>();
@@ -47,9 +50,15 @@ inline void adoptSkeleton(CCharacterBase& c, bool withAnimations = true) {
   UpdatePose(*mesh);
   TransformColliders(*colliders);
   c.Adopt(u"SKELTON", std::move(model), std::move(mesh), std::move(colliders));
-  if (!withAnimations) return;
-  (*c.animationNames.at(0))->push_back(u"WALK");
-  (*c.animationNames.at(0))->push_back(u"STAND");
+  for (const char16_t* name : animationNames) (*c.animationNames.at(0))->push_back(name);
+}
+
+inline void adoptSkeleton(CCharacterBase& c, bool withAnimations = true) {
+  if (withAnimations) {
+    adoptAsSkeleton(c, skeletonModel(true), {u"WALK", u"STAND"});
+  } else {
+    adoptAsSkeleton(c, skeletonModel(false), {});
+  }
 }
 
 // A tile of one model unit square at (x0, y0), rising along x by `slope`, as one mesh collider

@@ -46,15 +46,7 @@ void adoptChain(CCharacterBase& c) {
     }
     model->animations.push_back(std::move(set));
   }
-  auto mesh = std::make_unique<MeshSet>();
-  BuildMeshSet(*mesh, model.get(), 1, nullptr);
-  auto colliders = std::make_unique<ColliderSet>();
-  BuildColliders(*colliders, mesh.get());
-  UpdatePose(*mesh);
-  TransformColliders(*colliders);
-  c.Adopt(u"SKELTON", std::move(model), std::move(mesh), std::move(colliders));
-  (*c.animationNames.at(0))->push_back(u"WALK");
-  (*c.animationNames.at(0))->push_back(u"STAND");
+  fixtures::adoptAsSkeleton(c, std::move(model), {u"WALK", u"STAND"});
 }
 
 TEST(SceneThreads, KeyboardAgainstFrameUpdatesIsRaceFreeAndNeverTearsAPose) {
