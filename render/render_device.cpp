@@ -358,14 +358,11 @@ bool RenderDevice::chooseDevice(std::string* error) {
       continue;
     }
 
-    VkPhysicalDeviceFeatures supported{};
-    vkGetPhysicalDeviceFeatures(candidate, &supported);
     auto features13 = vkStruct<VkPhysicalDeviceVulkan13Features>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_3_FEATURES);
     features13.dynamicRendering = VK_TRUE;
     features13.synchronization2 = VK_TRUE;
     auto features = vkStruct<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2);
     features.pNext = &features13;
-    features.features.samplerAnisotropy = supported.samplerAnisotropy;
     float priority = 1.0f;
     auto queueInfo = vkStruct<VkDeviceQueueCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO);
     queueInfo.queueFamilyIndex = family;
@@ -400,7 +397,6 @@ bool RenderDevice::chooseDevice(std::string* error) {
     vkGetPhysicalDeviceMemoryProperties(physical_, &memoryProperties_);
     pushDescriptorSet_ = reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(
         vkGetDeviceProcAddr(device_, "vkCmdPushDescriptorSetKHR"));
-    samplerAnisotropy_ = supported.samplerAnisotropy == VK_TRUE;
     return true;
   }
   return fail(error, "no usable Vulkan device:" + (reasons.empty() ? std::string(" none found") : reasons));
@@ -554,20 +550,24 @@ bool RenderDevice::createTargets(std::string* error) {
   return ok || fail(error, "cannot initialise the render targets");
 }
 
+VkSamplerCreateInfo textureSamplerInfo() {
+  // s0 filters linearly on every device. Its maximum anisotropy of 16 only matters to an
+  // anisotropic filter, which it does not choose, so anisotropy stays off everywhere.
+  auto info = vkStruct<VkSamplerCreateInfo>(VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO);
+  info.magFilter = info.minFilter = VK_FILTER_LINEAR;
+  info.mipmapMode = VK_SAMPLER_MIPMAP_MODE_LINEAR;
+  info.addressModeU = info.addressModeV = info.addressModeW = VK_SAMPLER_ADDRESS_MODE_REPEAT;
+  info.anisotropyEnable = VK_FALSE;
+  info.maxAnisotropy = 16.0f;
+  info.compareOp = VK_COMPARE_OP_NEVER;
+  info.minLod = 0;
+  info.maxLod = VK_LOD_CLAMP_NONE;
+  info.borderColor = VK_BORDER_COLOR_FLOAT_TRANSPARENT_BLACK;
+  return info;
+}
+
 bool RenderDevice::createPipelines(std::string* error) {
-  // s0: linear filtering, wrap addressing, anisotropy 16 where the device has it. Not on the
-  // CPU rasterizer: its anisotropic filtering of the grazing ground took seconds a frame.
-  auto samplerInfo = vkStruct<VkSamplerCreateInfo>(VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO);
-  samplerInfo.magFilter = samplerInfo.minFilter = VK_FILTER_LINEAR;
-  samplerInfo.mipmapMode = VK_SAMPLER_MIPMAP_MODE_LINEAR;
-  samplerInfo.addressModeU = samplerInfo.addressModeV = samplerInfo.addressModeW = VK_SAMPLER_ADDRESS_MODE_REPEAT;
-  const bool anisotropic = samplerAnisotropy_ && !cpuDevice_;
-  samplerInfo.anisotropyEnable = anisotropic ? VK_TRUE : VK_FALSE;
-  samplerInfo.maxAnisotropy = anisotropic ? 16.0f : 1.0f;
-  samplerInfo.compareOp = VK_COMPARE_OP_NEVER;
-  samplerInfo.minLod = 0;
-  samplerInfo.maxLod = VK_LOD_CLAMP_NONE;
-  samplerInfo.borderColor = VK_BORDER_COLOR_FLOAT_TRANSPARENT_BLACK;
+  const VkSamplerCreateInfo samplerInfo = textureSamplerInfo();
   if (!check(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler_), "vkCreateSampler", error)) return false;
 
   // The root signature: b0-b4, t0, t2, t3, t4, t5 and the immutable s0, all stages.

@@ -78,6 +78,9 @@ struct RenderDeviceOptions {
   std::vector<const char*> instanceExtensions;
 };
 
+// The texture sampler s0, the same on every device.
+VkSamplerCreateInfo textureSamplerInfo();
+
 class RenderDevice {
  public:
   RenderDevice() = default;
@@ -162,7 +165,6 @@ class RenderDevice {
   VkPhysicalDeviceMemoryProperties memoryProperties_{};
   VkDeviceSize uniformAlignment_ = 256;
   PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet_ = nullptr;
-  bool samplerAnisotropy_ = false;
 
   VkCommandPool commandPool_ = VK_NULL_HANDLE;
   VkCommandBuffer commandBuffers_[3] = {};

@@ -2,8 +2,19 @@
 
 #include "render/descriptor_slots.h"
 #include "render/frame_thread.h"
+#include "render/render_device.h"
 
 namespace {
+
+TEST(TextureSampler, LinearWrappingAndNeverAnisotropic) {
+  const VkSamplerCreateInfo s = textureSamplerInfo();
+  EXPECT_EQ(s.magFilter, VK_FILTER_LINEAR);
+  EXPECT_EQ(s.minFilter, VK_FILTER_LINEAR);
+  EXPECT_EQ(s.mipmapMode, VK_SAMPLER_MIPMAP_MODE_LINEAR);
+  EXPECT_EQ(s.addressModeU, VK_SAMPLER_ADDRESS_MODE_REPEAT);
+  EXPECT_EQ(s.addressModeV, VK_SAMPLER_ADDRESS_MODE_REPEAT);
+  EXPECT_EQ(s.anisotropyEnable, VK_FALSE);
+}
 
 TEST(DescriptorSlots, HandsOutTheLowestFreeSlot) {
   DescriptorSlots<int> slots;
