@@ -403,7 +403,7 @@ int runInfoCommand(const std::vector<std::string>& args, std::FILE* out) {
   // The collider file is read while the model's folder is current, as its path is relative to
   // that folder; a model that names none has no colliders.
   bool read = loadModelFile(model, parsed->model, [&] {
-    if (!model.colliderFilePath.empty()) ReadColliderFile(colliders, model.colliderFilePath);
+    if (!model.colliderFilePath.empty()) ReadColliderFile(colliders, text::portablePath(model.colliderFilePath));
   });
   if (!read) return 1;
   for (const std::string& animation : parsed->animations) readAni(model, animation);

@@ -49,18 +49,21 @@ int64_t estimatedNumbers(std::string_view line) {
 }
 
 // Fills the value list of a float array from the line after "FLOAT_ARRAY": at most n x k
-// floats. A short line keeps the tuples it begins, the last one completed with zeros; no tuple
-// is invented beyond the line, so a wrong count cannot make the list huge.
+// floats. A short line stores the tuples it begins, the last one completed with zeros; the
+// announced tuples after them read as zeros without being stored, so a wrong count cannot make
+// the list huge.
 void readFloatArrayValues(BlockReader& reader, FloatArray& array, int32_t k, int32_t n,
                           const FloatArrayRules& rules) {
   array.hasValues = true;
   array.tupleSize = k;
   array.values.clear();
+  array.zeroElements = 0;
   const bool tuples = k >= 2 && k <= 4;
   const bool keep = tuples || rules.keepOtherTupleSizes;
   const int64_t wanted = static_cast<int64_t>(n) * k;
   std::string_view line;
-  if (!reader.readLine(countedLineBytes(n, k), line)) return;
+  // A file that ends here still has the announced tuples, all zeros.
+  if (!reader.readLine(countedLineBytes(n, k), line)) line = {};
   // Every float takes at least two bytes of the line, so this is exact for a sound file and
   // never more than the line can fill for a wrong count.
   if (keep) array.values.reserve(static_cast<std::size_t>(std::min(wanted, estimatedNumbers(line))));
@@ -75,6 +78,7 @@ void readFloatArrayValues(BlockReader& reader, FloatArray& array, int32_t k, int
     std::size_t k2 = static_cast<std::size_t>(k);
     array.values.resize((array.values.size() + k2 - 1) / k2 * k2, 0.0f);
   }
+  if (keep) array.zeroElements = (tuples ? n : wanted) - array.count();
 }
 
 // Fills the table from the line after "APPLY_BONE_NUM": pairs in file order, row after row of

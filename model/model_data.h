@@ -39,15 +39,23 @@ struct FloatArray {
   bool hasValues = false;
   // The values, flat. Elements hold k floats for k = 2, 3, 4 and one float for any other k.
   std::vector<float> values;
+  // Elements the file announced beyond those its line held: they read as zeros and take no
+  // memory, so a huge count in a short file costs nothing.
+  int64_t zeroElements = 0;
 
   int32_t elementFloats() const { return tupleSize >= 2 && tupleSize <= 4 ? tupleSize : 1; }
   // Number of elements (tuples for k = 2, 3, 4).
-  int64_t count() const { return static_cast<int64_t>(values.size()) / elementFloats(); }
+  int64_t count() const { return storedCount() + zeroElements; }
   // Element `index`, or null outside 0 <= index < count().
   const float* at(int64_t index) const {
+    static constexpr float kZeros[4] = {};
     if (index < 0 || index >= count()) return nullptr;
+    if (index >= storedCount()) return kZeros;
     return values.data() + index * elementFloats();
   }
+
+ private:
+  int64_t storedCount() const { return static_cast<int64_t>(values.size()) / elementFloats(); }
 };
 
 // One list of triangles: one index per corner into each source.

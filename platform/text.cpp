@@ -210,4 +210,12 @@ std::u16string fromUtf8(std::string_view s) {
   return out;
 }
 
+std::u16string portablePath(std::u16string_view written) {
+  std::u16string path(written);
+  for (char16_t& c : path) {
+    if (c == u'\\') c = u'/';
+  }
+  return path;
+}
+
 }  // namespace text

@@ -40,4 +40,8 @@ inline std::size_t cp932CharBytes(unsigned char lead) {
 std::string toUtf8(std::u16string_view s);
 std::u16string fromUtf8(std::string_view s);
 
+// A path as a model file writes it, made usable here: '\' and '/' alike separate folders, since
+// files written on other systems name their textures and collider files with backslashes.
+std::u16string portablePath(std::u16string_view written);
+
 }  // namespace text

@@ -219,36 +219,39 @@ MeshBone* findBone(const MeshSet& set, const std::u16string& id) {
   return nullptr;
 }
 
-// Copies the tree under each root, looking every bone up by id. A MeshBone already placed in
-// the tree is not linked again (two model bones sharing an id would otherwise make a loop), and
-// the walk keeps its own stack so that a deep chain cannot exhaust the thread's.
+// Copies the tree under each root, looking every bone up by id. A bone whose id names a
+// MeshBone already placed in the tree (two bones sharing an id, as COLLADA nodes without an id
+// all do) gets a MeshBone of its own with its whole subtree: linking the placed one again would
+// make a loop. The walk keeps its own stack so that a deep chain cannot exhaust the thread's.
 void buildBoneTree(MeshSet& set, const ModelData& model) {
   std::unordered_set<const MeshBone*> placed;
   auto isPlaced = [&](const MeshBone* b) { return placed.count(b) != 0; };
+  // The readers build trees, but a model linked by hand may reach one bone twice; walking it
+  // again could go round for ever.
+  std::unordered_set<const Bone*> walked;
   struct Pending {
     const Bone* bone;
     MeshBone* parent;
   };
   for (const Bone* root : model.rootBones) {
+    if (!walked.insert(root).second) continue;
     MeshBone* mr = findBone(set, root->id);
-    if (mr == nullptr) mr = set.newBone();
-    if (isPlaced(mr)) continue;
+    if (mr == nullptr || isPlaced(mr)) mr = set.newBone();
     fillBone(*mr, *root);
     placed.insert(mr);
     set.rootBones.append(mr);
     set.treeOrder.push_back(mr);
     // Depth first, children in order, so treeOrder is the order of a recursive walk.
     std::vector<Pending> stack;
-    std::vector<MeshBone*> parents{mr};
     for (auto it = root->children.rbegin(); it != root->children.rend(); ++it) {
       stack.push_back({*it, mr});
     }
     while (!stack.empty()) {
       Pending next = stack.back();
       stack.pop_back();
+      if (!walked.insert(next.bone).second) continue;
       MeshBone* mb = findBone(set, next.bone->id);
-      if (mb == nullptr) mb = set.newBone();
-      if (isPlaced(mb)) continue;
+      if (mb == nullptr || isPlaced(mb)) mb = set.newBone();
       fillBone(*mb, *next.bone);
       placed.insert(mb);
       mb->parent = next.parent;
@@ -277,7 +280,7 @@ bool BuildMeshSet(MeshSet& set, const ModelData* model, uint8_t animated, std::s
   for (std::size_t t = 0; t < model->textures.size(); ++t) {
     void* resource = nullptr;
     int64_t slot = -1;
-    if (loadTexture && loadTexture(model->textures[t]->fileName, resource, slot)) {
+    if (loadTexture && loadTexture(text::portablePath(model->textures[t]->fileName), resource, slot)) {
       loadedTexture[t] = set.textures.count();
       set.textures.append(resource);
       set.textureSlots.append(slot);

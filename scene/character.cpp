@@ -35,6 +35,15 @@ void headingDirection(float h, float d[2]) {
   }
 }
 
+bool hasTriangles(const ModelData& model) {
+  for (const auto& geometry : model.geometries) {
+    for (const auto& list : geometry->polygonLists) {
+      if (!list->vertexIndices.empty()) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 CCharacterBase::CCharacterBase(Scene* scene, Camera* camera) : scene(scene), camera(camera) {}
@@ -52,11 +61,7 @@ bool CCharacterBase::Load(std::u16string_view path, std::u16string_view name, co
   if (suffix != u".dae" && suffix != u".mdl") return false;
 
   // Either separator ends the folder part.
-  std::u16string unixPath(path);
-  for (char16_t& c : unixPath) {
-    if (c == u'\\') c = u'/';
-  }
-  const fs::path file(text::toUtf8(unixPath));
+  const fs::path file(text::toUtf8(text::portablePath(path)));
 
   auto data = std::make_unique<ModelData>();
   auto mesh = std::make_unique<MeshSet>();
@@ -70,7 +75,7 @@ bool CCharacterBase::Load(std::u16string_view path, std::u16string_view name, co
     built = true;
     UpdatePose(*mesh);
     if (inFolder && !data->colliderFilePath.empty()) {
-      ReadColliderFile(*shapes, fs::path(text::toUtf8(data->colliderFilePath)));
+      ReadColliderFile(*shapes, fs::path(text::toUtf8(text::portablePath(data->colliderFilePath))));
     }
     BuildColliders(*shapes, mesh.get());
     TransformColliders(*shapes);
@@ -81,6 +86,8 @@ bool CCharacterBase::Load(std::u16string_view path, std::u16string_view name, co
     std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
     return false;
   }
+  // It loads all the same, but without a word the object would simply be missing.
+  if (!hasTriangles(*data)) std::fprintf(stderr, "%s: no geometry to draw\n", file.c_str());
   Adopt(name, std::move(data), std::move(mesh), std::move(shapes));
   return true;
 }

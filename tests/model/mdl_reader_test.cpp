@@ -271,7 +271,7 @@ TEST(MdlFloatArrays, CountsMustComeBeforeTheValues) {
 }
 
 TEST(MdlFloatArrays, TupleSizesAndCounts) {
-  // Extra floats beyond n x k are ignored; a short line keeps the tuples it begins.
+  // Extra floats beyond n x k are ignored; a short line stores the tuples it begins.
   auto model = read(floatArray("<FLOAT_ARRAY_FLOAT_COUNT> 2\n<FLOAT_ARRAY_COUNT> 2\n", "1 2 3 4 5\n"));
   EXPECT_EQ(model->geometries[0]->floatArrays[0]->values, (std::vector<float>{1, 2, 3, 4}));
   model = read(floatArray("<FLOAT_ARRAY_FLOAT_COUNT> 3\n<FLOAT_ARRAY_COUNT> 4\n", "1 2 3 4\n"));
@@ -301,6 +301,12 @@ TEST(MdlFloatArrays, CountsSizeTheLineBufferWithoutAllocatingIt) {
                                "1 2 3 4 5\n"));
   const FloatArray& a = *model->geometries[0]->floatArrays[0];
   EXPECT_EQ(a.values, (std::vector<float>{1, 2, 3, 4, 5, 0, 0, 0}));
+  // The announced tuples after them are there, as zeros, without memory of their own.
+  EXPECT_EQ(a.count(), 2147483647);
+  EXPECT_LT(a.values.capacity(), 64u);
+  ASSERT_NE(a.at(2147483646), nullptr);
+  EXPECT_EQ(a.at(2147483646)[3], 0.0f);
+  EXPECT_EQ(a.at(2147483647), nullptr);
   // A line longer than the buffer is cut there; the rest is read as keyword lines.
   model = read(floatArray("<FLOAT_ARRAY_FLOAT_COUNT> 2\n<FLOAT_ARRAY_COUNT> 1\n",
                           "1 " + std::string(300, ' ') + "2\n"));

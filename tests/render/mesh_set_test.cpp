@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,7 +124,8 @@ TEST(MaterialChoice, ColoursAndLoadedTexturesFollowTheNames) {
   for (const char16_t* id : {u"broken", u"tex"}) {
     q.model.textures.push_back(std::make_unique<Texture>());
     q.model.textures.back()->id = id;
-    q.model.textures.back()->fileName = std::u16string(id) + u".png";
+    // Written on another system: a backslash separates the folder.
+    q.model.textures.back()->fileName = u"..\\maps\\" + std::u16string(id) + u".png";
   }
   // A second list names a material that does not exist.
   q.geometry->polygonLists.push_back(std::make_unique<PolygonData>());
@@ -133,14 +135,14 @@ TEST(MaterialChoice, ColoursAndLoadedTexturesFollowTheNames) {
   std::vector<std::u16string> asked;
   TextureLoader loader = [&](const std::u16string& file, void*& resource, int64_t& slot) {
     asked.push_back(file);
-    if (file == u"broken.png") return false;
+    if (file == u"../maps/broken.png") return false;
     resource = &marker;
     slot = 7;
     return true;
   };
   MeshSet set;
   ASSERT_TRUE(BuildMeshSet(set, &q.model, 0, nullptr, loader));
-  EXPECT_EQ(asked, (std::vector<std::u16string>{u"broken.png", u"tex.png"}));
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"../maps/broken.png", u"../maps/tex.png"}));
   ASSERT_EQ(set.textures.count(), 1);
   EXPECT_EQ(*set.textureSlots.at(0), 7);
   const GpuGeometry& g = **set.geometries.at(0);
@@ -251,20 +253,37 @@ TEST(MeshBones, KeepTheModelOrderAndTheTree) {
   EXPECT_EQ(order, (std::vector<std::u16string>{u"root", u"a", u"c", u"b"}));
 }
 
-TEST(MeshBones, SharedIdsCannotLoopTheTree) {
+TEST(MeshBones, SharedIdsKeepEveryBoneWithoutALoop) {
   ModelData model;
   Bone* root = addBone(model, u"x", nullptr);
   addBone(model, u"x", root);  // looks up the root itself
+  // Nodes without ids all share the empty one; each keeps its subtree.
+  Bone* first = addBone(model, u"", root);
+  addBone(model, u"", first);
+  Bone* second = addBone(model, u"", root);
+  addBone(model, u"leaf", second);
   MeshSet set;
   ASSERT_TRUE(BuildMeshSet(set, &model, 1, nullptr));
-  EXPECT_EQ(set.treeOrder.size(), 1u);
-  EXPECT_EQ((*set.bones.at(0))->children.count(), 0);
+  ASSERT_EQ(set.treeOrder.size(), 6u);
+  MeshBone* mr = *set.rootBones.at(0);
+  ASSERT_EQ(mr->children.count(), 3);
+  for (int64_t i = 0; i < 3; ++i) {
+    const MeshBone* child = *mr->children.at(i);
+    EXPECT_NE(child, mr);
+    EXPECT_EQ(child->parent, mr);
+    EXPECT_EQ(child->children.count(), i == 0 ? 0 : 1) << i;
+  }
+  EXPECT_EQ((*(*mr->children.at(2))->children.at(0))->id, u"leaf");
+  // Each MeshBone sits in the tree once.
+  std::set<const MeshBone*> distinct(set.treeOrder.begin(), set.treeOrder.end());
+  EXPECT_EQ(distinct.size(), set.treeOrder.size());
 }
 
 TEST(ObjectConstants, TransposedMatricesAndAtMostThirtyTwoBones) {
   ModelData model;
   for (int i = 0; i < 40; ++i) {
-    addBone(model, (u"b" + std::u16string(1, static_cast<char16_t>(u'A' + i))).c_str(), nullptr);
+    const char16_t id[] = {u'b', static_cast<char16_t>(u'A' + i), 0};
+    addBone(model, id, nullptr);
   }
   model.geometries.push_back(std::make_unique<Geometry>());
   model.geometries[0]->bindShapeMatrix[1] = 6;  // file order

@@ -65,9 +65,12 @@ const char kTileCdr[] =
     "<POLYGON_DATA_END>\n<GEOMETRY_END>\n";
 
 std::string tileMdl(const char* lastIndex) {
-  std::string s = kTileMdl;
-  s.replace(s.find('%'), 1, lastIndex);
-  return s;
+  const std::string_view s = kTileMdl;
+  const std::size_t at = s.find('%');
+  std::string out(s.substr(0, at));
+  out += lastIndex;
+  out += s.substr(at + 1);
+  return out;
 }
 
 TEST_F(FolderTest, LoadRefusesShortPathsAndUnknownSuffixes) {
@@ -130,6 +133,49 @@ TEST_F(FolderTest, ModelWithIndicesOutsideItsArraysIsRejected) {
   EXPECT_NE(err.find("position index 7 beyond 3 vertices"), std::string::npos) << err;
   EXPECT_EQ(fs::current_path(), root_);
   EXPECT_EQ(c.meshSet, nullptr);
+}
+
+// As other tools write them: folders after a backslash, a number line shorter than its
+// counts; and a file that reads but draws nothing, which must not vanish without a word.
+TEST_F(FolderTest, ModelsAsOtherToolsWriteThemLoadAndEmptyOnesAreNamed) {
+  std::string mdl = tileMdl("2");
+  mdl.replace(mdl.find("tile.cdr"), 8, "..\\shapes\\tile.cdr");
+  mdl.replace(mdl.find("<GEOMETRY_BEGIN>"), 0,
+              "<MATERIAL_BEGIN>\n<MATERIAL_NAME> M\n<TEXTURE_NAME> t\n<MATERIAL_END>\n"
+              "<TEXTURE_BEGIN>\n<TEXTURE_ID> t\n<TEXTURE_NAME> ..\\maps\\grass.png\n<TEXTURE_END>\n");
+  // Four positions announced, three on the line: the fourth reads as the origin.
+  mdl.replace(mdl.find("<VERTEX_COUNT> 3"), 16, "<VERTEX_COUNT> 4");
+  mdl.replace(mdl.find("<FLOAT_ARRAY_COUNT> 3"), 21, "<FLOAT_ARRAY_COUNT> 4");
+  mdl.replace(mdl.find("0 1 2\n"), 6, "1 2 3\n");
+  write("model/tile.mdl", mdl);
+  fs::create_directories(root_ / "shapes");
+  write("shapes/tile.cdr", kTileCdr);
+  write("model/empty.mdl", "");
+  write("model/cut.mdl", "<MODEL_ID>\nCut\n<GEOMETRY_BEGIN>\n<GEOMETRY_ID> G\n<VERTEX_CO");
+
+  std::vector<std::u16string> textures;
+  TextureLoader loader = [&](const std::u16string& file, void*&, int64_t&) {
+    textures.push_back(file);
+    return false;
+  };
+  CCharacterBase c(nullptr, nullptr);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(c.Load(u"model\\tile.mdl", u"Tile", nullptr, 0, loader));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(textures, std::vector<std::u16string>{u"../maps/grass.png"});
+  ASSERT_EQ(c.colliders->colliders.size(), 1u);
+  const GpuGeometry& g = **c.meshSet->geometries.at(0);
+  ASSERT_EQ(g.vertices.size(), 4u);
+  EXPECT_EQ(g.vertices[2].position[1], 1.0f);
+  EXPECT_EQ(g.vertices[3].position[0], 0.0f);
+
+  for (const char* name : {"empty", "cut"}) {
+    CCharacterBase e(nullptr, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(e.Load(u"model/" + text::fromUtf8(name) + u".mdl", u"E", nullptr, 0));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("model/" + std::string(name) + ".mdl: no geometry to draw"), std::string::npos) << err;
+  }
 }
 
 TEST(CharacterTransform, ActsOnEveryMeshSet) {
