@@ -169,29 +169,23 @@ CSkelton::CSkelton(Scene* scene, Camera* camera) : CCharacterBase(scene, camera)
 
 void CSkelton::OnKeyboard(const uint8_t* keys) {
   if (turning.load()) return;
-  // Decided for the whole poll and published once, so the frame thread never sees a
-  // momentary "no key" while an arrow is held.
-  uint8_t active = 0;
-  if (keyDown(keys, kKeyLeft)) {
-    heading.store(wrapHeading(heading.load() + 1));
-    active = 1;
-  }
-  if (keyDown(keys, kKeyUp)) {
-    active = 1;
+  // Decided for the whole poll and published once, before anything it governs: the frame
+  // thread must never see a walk begun while `keyActive` still says no key, which would select
+  // "STAND" and restart the cross-fade.
+  const bool left = keyDown(keys, kKeyLeft), up = keyDown(keys, kKeyUp);
+  const bool right = keyDown(keys, kKeyRight), down = keyDown(keys, kKeyDown);
+  keyActive.store(left || up || right || down ? 1 : 0);
+  if (left) heading.store(wrapHeading(heading.load() + 1));
+  if (up) {
     if (walking.load() == 0) SetAnimation(u"WALK", 10.0f);
     walking.store(1);
   }
-  if (keyDown(keys, kKeyRight)) {
-    heading.store(wrapHeading(heading.load() - 1));
-    active = 1;
-  }
-  if (keyDown(keys, kKeyDown)) {
-    active = 1;
+  if (right) heading.store(wrapHeading(heading.load() - 1));
+  if (down) {
     float h = heading.load();
     turnTarget.store(h > 180 ? h - 180 : h + 180);
     turning.store(1);
   }
-  keyActive.store(active);
 }
 
 void CSkelton::Update() {

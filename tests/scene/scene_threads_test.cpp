@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -107,6 +108,31 @@ TEST(SceneThreads, KeyboardAgainstFrameUpdatesIsRaceFreeAndNeverTearsAPose) {
     for (float v : (*mesh.bones.at(i))->skinMatrix) EXPECT_TRUE(std::isfinite(v));
   }
   for (float v : image) EXPECT_TRUE(std::isfinite(v));
+}
+
+// The frame thread may run between any two of the input thread's stores. Held inside the
+// poll's "WALK" selection (the pose lock), the poll must already say that a key is down:
+// a frame that saw the walk without it would select "STAND" and restart the cross-fade.
+TEST(SceneThreads, AKeyPressIsPublishedBeforeTheWalkItStarts) {
+  Scene scene;
+  Camera camera;
+  CSkelton skeleton(&scene, &camera);
+  fixtures::adoptSkeleton(skeleton);
+  std::array<uint8_t, kKeyboardStateSize> keys{};
+  keys[kKeyUp] = 0x80;
+
+  std::unique_lock<std::mutex> frame(skeleton.meshSet->poseMutex);
+  std::thread input([&] { skeleton.OnKeyboard(keys.data()); });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (skeleton.keyActive.load() == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(skeleton.keyActive.load(), 1);
+  EXPECT_EQ(skeleton.walking.load(), 0);
+  frame.unlock();
+  input.join();
+  EXPECT_EQ(skeleton.walking.load(), 1);
+  EXPECT_EQ(skeleton.currentAnimation(), u"WALK");
 }
 
 }  // namespace
