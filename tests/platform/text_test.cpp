@@ -212,8 +212,14 @@ TEST(Numbers, LineScansAgreeWithTheTokenParsersOnRandomDecimals) {
     std::string t;
     if (rng() % 3 == 0) t += '-';
     t += digits(static_cast<int>(rng() % 18));
-    if (rng() % 2) t += "." + digits(static_cast<int>(rng() % 26));
-    if (rng() % 8 == 0) t += "e" + std::to_string(static_cast<int>(rng() % 80) - 40);
+    if (rng() % 2) {
+      t += '.';
+      t += digits(static_cast<int>(rng() % 26));
+    }
+    if (rng() % 8 == 0) {
+      t += 'e';
+      t += std::to_string(static_cast<int>(rng() % 80) - 40);
+    }
     line += t + ' ';
   }
   std::vector<std::string_view> tokens;

@@ -46,7 +46,12 @@ struct Output {
   std::string out, err;
 };
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const fs::path& path) {
+  std::string q = "'";
+  q += path.string();
+  q += '\'';
+  return q;
+}
 
 std::string readAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
