@@ -10,14 +10,20 @@
 
 namespace {
 
-int usage(const std::string& problem = {}) {
-  if (!problem.empty()) std::fprintf(stderr, "modelviewer: %s\n", problem.c_str());
-  std::fprintf(stderr,
+void printUsage(std::FILE* out) {
+  std::fprintf(out,
                "usage: modelviewer\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
-               "       %s\n",
+               "       %s\n"
+               "       modelviewer --help | --version\n",
                kInfoUsage);
+}
+
+// A usage error: the problem and the usage on stderr, exit status 2.
+int usage(const std::string& problem = {}) {
+  if (!problem.empty()) std::fprintf(stderr, "modelviewer: %s\n", problem.c_str());
+  printUsage(stderr);
   return 2;
 }
 
@@ -25,6 +31,14 @@ int usage(const std::string& problem = {}) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    printUsage(stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("modelviewer %s\n", MV_VERSION);
+    return 0;
+  }
   if (!args.empty() && args[0] == "--headless") {
     std::string error;
     auto options = ParseHeadlessOptions({args.begin() + 1, args.end()}, error);

@@ -194,4 +194,22 @@ TEST(Headless, RejectsBadOptions) {
   EXPECT_EQ(run.status, 2);
 }
 
+// Asked for, help and the version go to stdout with status 0; mistakes stay usage errors.
+TEST(CommandLine, HelpAndVersionAnswerOnStdout) {
+  for (const char* help : {"--help", "-h"}) {
+    ViewerRun run = runViewer(help);
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_EQ(run.out.rfind("usage: modelviewer\n", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("--info MODEL"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+  }
+  ViewerRun run = runViewer("--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.out, std::regex("modelviewer [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.out;
+  run = runViewer("--helpme");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("unknown option: --helpme"), std::string::npos) << run.err;
+}
+
 }  // namespace
