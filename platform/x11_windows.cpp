@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xresource.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -44,6 +45,22 @@ bool WindowSystem::open(std::string* error) {
 
 int WindowSystem::screenWidth() const { return DisplayWidth(display_, DefaultScreen(display_)); }
 int WindowSystem::screenHeight() const { return DisplayHeight(display_, DefaultScreen(display_)); }
+
+std::vector<WindowSystem::Monitor> WindowSystem::monitors() const {
+  std::vector<Monitor> out;
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (!XRRQueryExtension(display_, &eventBase, &errorBase) || !XRRQueryVersion(display_, &major, &minor) ||
+      major < 1 || (major == 1 && minor < 5)) {
+    return out;
+  }
+  int count = 0;
+  XRRMonitorInfo* list = XRRGetMonitors(display_, DefaultRootWindow(display_), True, &count);
+  for (int i = 0; i < count; ++i) {
+    out.push_back({list[i].x, list[i].y, list[i].width, list[i].height, list[i].primary != 0});
+  }
+  if (list) XRRFreeMonitors(list);
+  return out;
+}
 
 int WindowSystem::logicalDpiX() const {
   int dpi = 96;

@@ -49,6 +49,13 @@ class WindowSystem {
 
   int screenWidth() const;
   int screenHeight() const;
+  // The screen's monitors from RandR 1.5, in the server's order (the order Xinerama numbers
+  // them in); empty when RandR is missing, older or reports none.
+  struct Monitor {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool primary = false;
+  };
+  std::vector<Monitor> monitors() const;
   // Horizontal logical pixels per inch: the X resource Xft.dpi when set, else 96.
   int logicalDpiX() const;
   // Whether a window manager that understands maximize requests is running: asked when the
