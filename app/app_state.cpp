@@ -1,19 +1,20 @@
 #include "app/app_state.h"
 
-#include "app/window_layout.h"
-
 AppState*& appStateHandle() {
   static AppState* handle = nullptr;
   return handle;
 }
 
-void InitializeAppState(AppState& state, int32_t screenWidth, int32_t screenHeight, int32_t logicalDpiX) {
+void InitializeAppState(AppState& state, const ChosenMonitor& monitor, int32_t logicalDpiX) {
   std::error_code ec;
   state.startDirectory = std::filesystem::current_path(ec);
-  MainWindowLayout layout = computeMainWindowLayout(screenWidth, screenHeight, logicalDpiX);
+  MainWindowLayout layout = computeMainWindowLayout(monitor.area, logicalDpiX);
   state.dpiScale = layout.dpiScale;
-  state.screenWidth = screenWidth;
-  state.screenHeight = screenHeight;
+  state.screenX = monitor.area.x;
+  state.screenY = monitor.area.y;
+  state.screenWidth = monitor.area.width;
+  state.screenHeight = monitor.area.height;
+  state.monitorIndex = monitor.index;
   state.borderWidth = kBorderWidth;
   state.borderHeight = kBorderHeight;
   state.mainWidth = layout.mainWidth;

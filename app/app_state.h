@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/viewer_config.h"
+#include "app/window_layout.h"
 #include "platform/x11_windows.h"
 
 typedef struct _cairo_surface cairo_surface_t;
@@ -24,7 +25,10 @@ struct AppState {
   XWindow mainWindow = 0;
   XWindow displayWindow = 0;
   std::filesystem::path startDirectory;
+  // The primary monitor: its size drives the layout, its origin places the window.
+  int32_t screenX = 0, screenY = 0;
   int32_t screenWidth = 0, screenHeight = 0;
+  int monitorIndex = -1;  // its place in the X server's monitor list; -1: the whole screen
   int32_t borderWidth = 8, borderHeight = 8;
   int32_t mainWidth = 0, mainHeight = 0;
   int32_t mainX = 0, mainY = 0;
@@ -49,6 +53,6 @@ struct AppState {
 // The process-wide handle through which the button actions reach the AppState.
 AppState*& appStateHandle();
 
-// The record's computed values and configuration: metrics from the screen, geometry, defaults
-// and config.ini from the current directory, the two frame colours.
-void InitializeAppState(AppState& state, int32_t screenWidth, int32_t screenHeight, int32_t logicalDpiX);
+// The record's computed values and configuration: metrics from the primary monitor, geometry,
+// defaults and config.ini from the current directory, the two frame colours.
+void InitializeAppState(AppState& state, const ChosenMonitor& monitor, int32_t logicalDpiX);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/input_thread.h"
@@ -33,7 +34,10 @@ int RunDesktop() {
   // The application record.
   AppState state;
   state.windows = &windows;
-  InitializeAppState(state, windows.screenWidth(), windows.screenHeight(), windows.logicalDpiX());
+  std::vector<MonitorArea> monitors;
+  for (const WindowSystem::Monitor& m : windows.monitors()) monitors.push_back({{m.x, m.y, m.width, m.height}, m.primary});
+  ChosenMonitor monitor = choosePrimaryMonitor(monitors, {0, 0, windows.screenWidth(), windows.screenHeight()});
+  InitializeAppState(state, monitor, windows.logicalDpiX());
   appStateHandle() = &state;
 
   // The main window, hidden until everything is loaded.

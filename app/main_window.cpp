@@ -48,13 +48,17 @@ void LayoutMainWindow(AppState& s, int sizeType, const DisplayResizedHandler& di
     s.maximized = 1;
     placeDisplay(s, s.screenWidth, s.screenHeight, displayResized);
     placeButtons(s, s.screenWidth);
-    if (!s.windows->hasWindowManager()) s.windows->moveResize(s.mainWindow, 0, 0, s.screenWidth, s.screenHeight);
+    // Under a window manager the full-screen state already covers the monitor.
+    if (!s.windows->hasWindowManager()) {
+      s.windows->moveResize(s.mainWindow, s.screenX, s.screenY, s.screenWidth, s.screenHeight);
+    }
     s.windows->raise(s.mainWindow);
     s.windows->show(s.mainWindow);
   } else if (sizeType == kSizeRestored) {
     s.maximized = 0;
-    // Under a window manager the restore itself puts the window back where it was.
-    if (!s.windows->hasWindowManager()) s.windows->moveResize(s.mainWindow, s.mainX, s.mainY, s.mainWidth, s.mainHeight);
+    // Also under a window manager: not every one puts a window back where it was before full
+    // screen, and a restored window takes the position it asks for.
+    s.windows->moveResize(s.mainWindow, s.mainX, s.mainY, s.mainWidth, s.mainHeight);
     s.windows->raise(s.mainWindow);
     s.windows->show(s.mainWindow);
     placeDisplay(s, s.mainWidth, s.mainHeight, displayResized);

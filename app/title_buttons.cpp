@@ -117,7 +117,8 @@ bool CButtonMaximize::OnClick() {
     state->windows->restore(state->mainWindow, state->mainX, state->mainY, state->mainWidth, state->mainHeight);
     state->maximized = 0;
   } else {
-    state->windows->maximize(state->mainWindow);
+    state->windows->maximize(state->mainWindow, state->screenX, state->screenY, state->screenWidth,
+                             state->screenHeight, state->monitorIndex);
     state->maximized = 1;
   }
   return true;

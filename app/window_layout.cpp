@@ -13,16 +13,28 @@ int32_t truncToInt(double v) { return static_cast<int32_t>(v); }
 
 }  // namespace
 
-MainWindowLayout computeMainWindowLayout(int32_t screenWidth, int32_t screenHeight,
-                                         int32_t logicalDpiX) {
+ChosenMonitor choosePrimaryMonitor(const std::vector<MonitorArea>& monitors, const PixelRect& screen) {
+  if (monitors.empty()) return {screen, -1};
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    if (monitors[i].primary) return {monitors[i].area, static_cast<int>(i)};
+  }
+  return {monitors.front().area, 0};
+}
+
+MainWindowLayout computeMainWindowLayout(const PixelRect& monitor, int32_t logicalDpiX) {
   MainWindowLayout layout;
-  layout.mainWidth = truncToInt(screenWidth / 1.4);
-  layout.mainHeight = truncToInt(screenHeight / 1.4);
-  layout.mainX = (screenWidth - layout.mainWidth) / 2;
-  layout.mainY = (screenHeight - layout.mainHeight) / 2;
-  layout.barHeight = truncToInt(screenHeight / 30.0);
+  layout.mainWidth = truncToInt(monitor.width / 1.4);
+  layout.mainHeight = truncToInt(monitor.height / 1.4);
+  layout.mainX = monitor.x + (monitor.width - layout.mainWidth) / 2;
+  layout.mainY = monitor.y + (monitor.height - layout.mainHeight) / 2;
+  layout.barHeight = truncToInt(monitor.height / 30.0);
   layout.dpiScale = static_cast<float>(static_cast<float>(logicalDpiX) / 96.0);
   return layout;
+}
+
+MainWindowLayout computeMainWindowLayout(int32_t screenWidth, int32_t screenHeight,
+                                         int32_t logicalDpiX) {
+  return computeMainWindowLayout(PixelRect{0, 0, screenWidth, screenHeight}, logicalDpiX);
 }
 
 PixelRect displayRect(int32_t frameWidth, int32_t frameHeight, int32_t barHeight) {

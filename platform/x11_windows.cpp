@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xresource.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -36,7 +37,9 @@ bool WindowSystem::open(std::string* error) {
   netWmState_ = XInternAtom(display_, "_NET_WM_STATE", False);
   netWmStateMaxVert_ = XInternAtom(display_, "_NET_WM_STATE_MAXIMIZED_VERT", False);
   netWmStateMaxHorz_ = XInternAtom(display_, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
+  netWmStateFullscreen_ = XInternAtom(display_, "_NET_WM_STATE_FULLSCREEN", False);
   netWmStateHidden_ = XInternAtom(display_, "_NET_WM_STATE_HIDDEN", False);
+  netWmFullscreenMonitors_ = XInternAtom(display_, "_NET_WM_FULLSCREEN_MONITORS", False);
   motifHints_ = XInternAtom(display_, "_MOTIF_WM_HINTS", False);
   windowManager_ = queryWindowManager();
   return true;
@@ -44,6 +47,22 @@ bool WindowSystem::open(std::string* error) {
 
 int WindowSystem::screenWidth() const { return DisplayWidth(display_, DefaultScreen(display_)); }
 int WindowSystem::screenHeight() const { return DisplayHeight(display_, DefaultScreen(display_)); }
+
+std::vector<WindowSystem::Monitor> WindowSystem::monitors() const {
+  std::vector<Monitor> out;
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (!XRRQueryExtension(display_, &eventBase, &errorBase) || !XRRQueryVersion(display_, &major, &minor) ||
+      major < 1 || (major == 1 && minor < 5)) {
+    return out;
+  }
+  int count = 0;
+  XRRMonitorInfo* list = XRRGetMonitors(display_, DefaultRootWindow(display_), True, &count);
+  for (int i = 0; i < count; ++i) {
+    out.push_back({list[i].x, list[i].y, list[i].width, list[i].height, list[i].primary != 0});
+  }
+  if (list) XRRFreeMonitors(list);
+  return out;
+}
 
 int WindowSystem::logicalDpiX() const {
   int dpi = 96;
@@ -189,15 +208,32 @@ void WindowSystem::sendStateRequest(XWindow window, bool add, const char* first,
   XFlush(display_);
 }
 
-void WindowSystem::maximize(XWindow window) {
+// Which monitor a full-screen window covers, where the window manager supports choosing it;
+// others ignore the message and use the monitor the window is on. The index is the
+// Xinerama number, which RandR 1.5 servers give in the order XRRGetMonitors lists them.
+void WindowSystem::sendFullscreenMonitor(XWindow window, int monitorIndex) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = netWmFullscreenMonitors_;
+  e.xclient.format = 32;
+  for (int edge = 0; edge < 4; ++edge) e.xclient.data.l[edge] = monitorIndex;  // top, bottom, left, right
+  e.xclient.data.l[4] = 1;  // from a normal application
+  XSendEvent(display_, DefaultRootWindow(display_), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+}
+
+void WindowSystem::maximize(XWindow window, int x, int y, int width, int height, int monitorIndex) {
   windowManager_ = queryWindowManager();  // one may have started or ended since
   if (hasWindowManager()) {
-    sendStateRequest(window, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+    // Full screen, not maximized: a maximized window is kept out of panels, but the layout
+    // fills the whole monitor.
+    if (monitorIndex >= 0) sendFullscreenMonitor(window, monitorIndex);
+    sendStateRequest(window, true, "_NET_WM_STATE_FULLSCREEN", nullptr);
     return;
   }
   windows_[window].sizeType = kSizeMaximized;
-  moveResize(window, 0, 0, screenWidth(), screenHeight());
-  dispatch(window, WindowMessage::Size, {0, 0, 0, 0, kSizeMaximized, screenWidth(), screenHeight()});
+  moveResize(window, x, y, width, height);
+  dispatch(window, WindowMessage::Size, {0, 0, 0, 0, kSizeMaximized, width, height});
 }
 
 void WindowSystem::restore(XWindow window, int x, int y, int width, int height) {
@@ -208,6 +244,9 @@ void WindowSystem::restore(XWindow window, int x, int y, int width, int height) 
       XMapRaised(display_, window);
       XFlush(display_);
     } else {
+      // Whichever the window is in: full screen from maximize(), or maximized by the window
+      // manager's own command.
+      sendStateRequest(window, false, "_NET_WM_STATE_FULLSCREEN", nullptr);
       sendStateRequest(window, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
     }
     return;
@@ -258,7 +297,7 @@ int WindowSystem::currentSizeType(XWindow window) const {
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  bool vert = false, horz = false, hidden = false;
+  bool vert = false, horz = false, fullscreen = false, hidden = false;
   if (XGetWindowProperty(display_, window, netWmState_, 0, 64, False, XA_ATOM, &type, &format, &count, &after,
                          &data) == Success &&
       data != nullptr) {
@@ -266,12 +305,13 @@ int WindowSystem::currentSizeType(XWindow window) const {
     for (unsigned long i = 0; i < count; ++i) {
       vert = vert || atoms[i] == netWmStateMaxVert_;
       horz = horz || atoms[i] == netWmStateMaxHorz_;
+      fullscreen = fullscreen || atoms[i] == netWmStateFullscreen_;
       hidden = hidden || atoms[i] == netWmStateHidden_;
     }
   }
   if (data) XFree(data);
   if (hidden) return kSizeMinimized;
-  return vert && horz ? kSizeMaximized : kSizeRestored;
+  return fullscreen || (vert && horz) ? kSizeMaximized : kSizeRestored;
 }
 
 // The window manager changed the window's state: a Size message, as a show command gives.

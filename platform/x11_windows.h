@@ -49,6 +49,13 @@ class WindowSystem {
 
   int screenWidth() const;
   int screenHeight() const;
+  // The screen's monitors from RandR 1.5, in the server's order (the order Xinerama numbers
+  // them in); empty when RandR is missing, older or reports none.
+  struct Monitor {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool primary = false;
+  };
+  std::vector<Monitor> monitors() const;
   // Horizontal logical pixels per inch: the X resource Xft.dpi when set, else 96.
   int logicalDpiX() const;
   // Whether a window manager that understands maximize requests is running: asked when the
@@ -77,8 +84,10 @@ class WindowSystem {
 
   // Show commands. Under a window manager they are requests, and the resulting Size message
   // arrives with the window manager's answer; without one, maximize and restore resize the
-  // window themselves and deliver the Size message directly.
-  void maximize(XWindow window);
+  // window themselves and deliver the Size message directly. Maximize covers the monitor
+  // (x, y, width, height), number `monitorIndex` of monitors() or -1 for the whole screen:
+  // under a window manager it asks for the full-screen state, which no panel's strut shrinks.
+  void maximize(XWindow window, int x, int y, int width, int height, int monitorIndex);
   void restore(XWindow window, int x, int y, int width, int height);
   void minimize(XWindow window);
 
@@ -103,6 +112,7 @@ class WindowSystem {
   void dispatch(XWindow window, WindowMessage message, const MessageArgs& args);
   void handleEvent(void* event);
   void sendStateRequest(XWindow window, bool add, const char* first, const char* second);
+  void sendFullscreenMonitor(XWindow window, int monitorIndex);
   bool queryWindowManager() const;
   int currentSizeType(XWindow window) const;
   void noteSizeType(XWindow window, int type);
@@ -121,5 +131,6 @@ class WindowSystem {
   std::mutex postMutex_;
   std::vector<std::function<void()>> posted_;
   unsigned long wmDeleteWindow_ = 0, wmProtocols_ = 0, netWmState_ = 0, netWmStateMaxVert_ = 0,
-                netWmStateMaxHorz_ = 0, netWmStateHidden_ = 0, motifHints_ = 0;
+                netWmStateMaxHorz_ = 0, netWmStateFullscreen_ = 0, netWmStateHidden_ = 0,
+                netWmFullscreenMonitors_ = 0, motifHints_ = 0;
 };

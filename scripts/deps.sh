@@ -18,7 +18,7 @@ mv_need_packages() {
 }
 
 # What every build needs.
-MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev)
+MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
 # Google Benchmark, and the locale sources for the comma-decimal locale test.
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales)

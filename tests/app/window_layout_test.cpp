@@ -56,4 +56,31 @@ TEST(MainWindowLayout, MaximizedFullHdFrame) {
   EXPECT_EQ(b.minimizeX, 1798);
 }
 
+// Two 1920 x 1080 monitors side by side on a 3840 x 1080 screen.
+TEST(MainWindowLayout, PrimaryMonitorChosenAndWindowCentredOnIt) {
+  const PixelRect left{0, 0, 1920, 1080}, right{1920, 0, 1920, 1080}, screen{0, 0, 3840, 1080};
+  struct Case {
+    std::vector<MonitorArea> monitors;
+    PixelRect area;
+    int index;
+    int32_t mainX;
+  } cases[] = {
+      {{{left, false}, {right, true}}, right, 1, 1920 + 274},  // the primary one
+      {{{left, false}, {right, false}}, left, 0, 274},         // no primary: the first
+      {{}, screen, -1, (3840 - 2742) / 2},                     // none: the whole screen
+  };
+  for (const Case& c : cases) {
+    ChosenMonitor m = choosePrimaryMonitor(c.monitors, screen);
+    EXPECT_EQ(m.index, c.index);
+    EXPECT_EQ(m.area.x, c.area.x);
+    EXPECT_EQ(m.area.width, c.area.width);
+    MainWindowLayout l = computeMainWindowLayout(m.area, 96);
+    EXPECT_EQ(l.mainX, c.mainX) << c.index;
+    EXPECT_EQ(l.mainY, 154) << c.index;
+    EXPECT_EQ(l.mainWidth, c.index < 0 ? 2742 : 1371) << c.index;
+    EXPECT_EQ(l.mainHeight, 771) << c.index;
+    EXPECT_EQ(l.barHeight, 36) << c.index;
+  }
+}
+
 }  // namespace

@@ -272,6 +272,41 @@ class Desktop : public ::testing::Test {
     xdotool(display_, "mousemove " + std::to_string(p.x) + " " + std::to_string(p.y) + " click 1");
   }
 
+  // The work area's height, -1 while the window manager has not published one.
+  long workAreaHeight() {
+    Atom type;
+    int format;
+    unsigned long count = 0, after;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(x_, DefaultRootWindow(x_), XInternAtom(x_, "_NET_WORKAREA", False), 0, 4, False, XA_CARDINAL,
+                       &type, &format, &count, &after, &data);
+    long height = count == 4 ? reinterpret_cast<long*>(data)[3] : -1;
+    if (data) XFree(data);
+    return height;
+  }
+
+  // A panel along the bottom of the screen, `height` pixels tall, that the window manager keeps
+  // other windows' maximized size clear of. Returns once the work area has shrunk by it.
+  void mapBottomDock(int height) {
+    // A dock mapped while openbox is still starting up may never count.
+    ASSERT_TRUE(retry(5s, [&] { return workAreaHeight() > 0; })) << "no work area";
+    Window dock = XCreateSimpleWindow(x_, DefaultRootWindow(x_), 0, 1080 - height, 1920, static_cast<unsigned>(height),
+                                      0, 0, 0x404040);
+    Atom dockType = XInternAtom(x_, "_NET_WM_WINDOW_TYPE_DOCK", False);
+    XChangeProperty(x_, dock, XInternAtom(x_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&dockType), 1);
+    // left, right, top, bottom, then the start and end of each: the bottom edge, all across.
+    long strut[12] = {0, 0, 0, height, 0, 0, 0, 0, 0, 0, 0, 1919};
+    XChangeProperty(x_, dock, XInternAtom(x_, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(strut), 12);
+    XChangeProperty(x_, dock, XInternAtom(x_, "_NET_WM_STRUT", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(strut), 4);
+    XMapWindow(x_, dock);
+    XFlush(x_);
+    ASSERT_TRUE(retry(5s, [&] { return workAreaHeight() == 1080 - height; }))
+        << "the window manager ignored the dock's strut";
+  }
+
   std::string display_;
   Display* x_ = nullptr;
   pid_t xvfb_ = -1, openbox_ = -1, viewer_ = -1;
@@ -377,6 +412,56 @@ TEST_F(Desktop, WindowFrameButtonsWalkingDraggingAndMaximizing) {
     XGetWindowAttributes(x_, window_, &a);
     return a.map_state != IsViewable;
   }));
+}
+
+// Maximized means the whole monitor, not the work area the window manager leaves beside a panel:
+// the frame, its bottom border and the buttons stay inside the window, and all three still work.
+TEST_F(Desktop, MaximizeCoversTheMonitorBesideADock) {
+  startWindowManager();
+  prepareFolder(Content::Full);
+  startViewer();
+  mapBottomDock(40);
+  if (HasFatalFailure()) return;
+  Rect restored = screenRect(window_);
+  ASSERT_EQ(restored.x, 274);
+  ASSERT_EQ(restored.y, 154);
+
+  click({buttonRects().at(1).x + 14, buttonRects().at(1).y + 14});
+  EXPECT_TRUE(retry(5s, [&] {
+    Rect r = screenRect(window_);
+    return r.x == 0 && r.y == 0 && r.width == 1920 && r.height == 1080;
+  })) << "maximized to " << screenRect(window_).x << "," << screenRect(window_).y << " "
+      << screenRect(window_).width << "x" << screenRect(window_).height;
+  EXPECT_TRUE(retry(2s, [&] {
+    Rect d = screenRect(displayWindow());
+    return d.x == 4 && d.y == 36 && d.width == 1912 && d.height == 1040;
+  }));
+  // The buttons move after the window does.
+  std::vector<Rect> buttons;
+  EXPECT_TRUE(retry(2s, [&] {
+    buttons = buttonRects();
+    return buttons.size() == 3 && buttons[0].x == 1874 && buttons[1].x == 1836 && buttons[2].x == 1798 &&
+           buttons[0].y == 3;
+  }));
+
+  ASSERT_EQ(buttons.size(), 3u);
+  click({buttons[1].x + 14, buttons[1].y + 14});
+  EXPECT_TRUE(retry(5s, [&] {
+    Rect r = screenRect(window_);
+    return r.x == 274 && r.y == 154 && r.width == 1371 && r.height == 771;
+  })) << "restored to " << screenRect(window_).x << "," << screenRect(window_).y << " "
+      << screenRect(window_).width << "x" << screenRect(window_).height;
+
+  EXPECT_TRUE(retry(2s, [&] {
+    buttons = buttonRects();
+    return buttons.size() == 3 && buttons[0].x == 274 + 1325 && buttons[0].y == 154 + 3;
+  }));
+  ASSERT_EQ(buttons.size(), 3u);
+  click({buttons[0].x + 14, buttons[0].y + 14});
+  int status = waitFor(viewer_, 2000ms);
+  viewer_ = -1;
+  EXPECT_EQ(status, 1) << stderrText();
+  EXPECT_TRUE(fs::exists(folder_ / "config.ini"));
 }
 
 TEST_F(Desktop, CloseButtonReleasedOffTheButtonWritesConfigAndExits) {
