@@ -16,10 +16,10 @@
 #include "app/window_layout.h"
 #include "platform/keyboard_state.h"
 #include "platform/periodic_timer.h"
-#include "render/camera.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
 #include "render/window_presenter.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 #include "sound/sound_mixer.h"
 

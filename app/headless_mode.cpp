@@ -10,9 +10,9 @@
 #include "app/window_layout.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
-#include "render/camera.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 
 namespace {

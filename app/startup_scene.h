@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "render/mesh_set.h"
 #include "scene/character.h"
+#include "scene/mesh_set.h"
 
 class Camera;
 class RenderDevice;

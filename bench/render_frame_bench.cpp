@@ -9,9 +9,9 @@
 
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
-#include "render/camera.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <memory>
 
-#include "render/camera.h"
-#include "render/mesh_set.h"
+#include "scene/camera.h"
 #include "scene/colliders.h"
+#include "scene/mesh_set.h"
 #include "scene/scene.h"
 #include "scene/skeletal_animation.h"
 #include "tools/field_content.h"

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "render/camera.h"
 #include "render/render_device.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 
 bool FrameRateMeter::tick(uint32_t nowMs, double& fps) {

@@ -18,9 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "render/camera.h"
 #include "render/descriptor_slots.h"
-#include "render/mesh_set.h"
+#include "scene/camera.h"
+#include "scene/mesh_set.h"
 
 struct GpuBuffer {
   VkBuffer buffer = VK_NULL_HANDLE;

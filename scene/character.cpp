@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <string>
 
+#include "model/matrix_math.h"
 #include "model/model_loader.h"
 #include "platform/text.h"
-#include "render/camera.h"
+#include "scene/camera.h"
 #include "scene/colliders.h"
-#include "scene/matrix_math.h"
-#include "scene/scene.h"
+#include "scene/ground_query.h"
 #include "scene/skeletal_animation.h"
 
 namespace fs = std::filesystem;
@@ -46,7 +46,7 @@ bool hasTriangles(const ModelData& model) {
 
 }  // namespace
 
-CCharacterBase::CCharacterBase(Scene* scene, Camera* camera) : scene(scene), camera(camera) {}
+CCharacterBase::CCharacterBase(GroundQuery* scene, Camera* camera) : scene(scene), camera(camera) {}
 
 CCharacterBase::~CCharacterBase() {
   for (int32_t i = 1; i <= models.count(); ++i) delete models.at(i)->item;
@@ -165,7 +165,7 @@ std::u16string CCharacterBase::currentAnimation() const {
   return currentAnimation_;
 }
 
-CSkelton::CSkelton(Scene* scene, Camera* camera) : CCharacterBase(scene, camera) {}
+CSkelton::CSkelton(GroundQuery* scene, Camera* camera) : CCharacterBase(scene, camera) {}
 
 void CSkelton::OnKeyboard(const uint8_t* keys) {
   if (turning.load()) return;

@@ -18,11 +18,11 @@
 #include "model/cursor_list.h"
 #include "model/grow_array.h"
 #include "model/model_data.h"
-#include "render/mesh_set.h"
 #include "scene/collider_set.h"
+#include "scene/mesh_set.h"
 
 class Camera;
-class Scene;
+class GroundQuery;
 
 // The 256-byte keyboard state, indexed by scan code; a key is down when its high bit is set.
 inline constexpr int kKeyboardStateSize = 256;
@@ -37,7 +37,7 @@ using AnimationNameList = std::vector<std::u16string>;
 class CCharacterBase {
  public:
   // `scene` answers the ground query and `camera` receives the views; either may be null.
-  CCharacterBase(Scene* scene, Camera* camera);
+  CCharacterBase(GroundQuery* scene, Camera* camera);
   virtual ~CCharacterBase();
   CCharacterBase(const CCharacterBase&) = delete;
   CCharacterBase& operator=(const CCharacterBase&) = delete;
@@ -71,7 +71,7 @@ class CCharacterBase {
   bool SetAnimation(std::u16string_view name, float speed);
   std::u16string currentAnimation() const;
 
-  Scene* scene;
+  GroundQuery* scene;
   Camera* camera;
   std::u16string name;
   GrowArray<AnimationNameList*> animationNames;  // one list per loaded model
@@ -99,7 +99,7 @@ class CCharacterBase {
 
 class CSkelton : public CCharacterBase {
  public:
-  CSkelton(Scene* scene, Camera* camera);
+  CSkelton(GroundQuery* scene, Camera* camera);
 
   // Input thread: turn by one degree per poll with left and right, walk with up, turn about
   // with down; keys are ignored while an about-turn runs.

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "render/mesh_set.h"
-#include "scene/matrix_math.h"
+#include "model/matrix_math.h"
+#include "scene/mesh_set.h"
 
 namespace {
 

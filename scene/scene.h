@@ -11,8 +11,9 @@
 
 #include "model/cursor_list.h"
 #include "scene/character.h"
+#include "scene/ground_query.h"
 
-class Scene {
+class Scene : public GroundQuery {
  public:
   // The character that the start-up operations act on.
   static constexpr std::u16string_view skeletonName = u"SKELTON";
@@ -34,7 +35,7 @@ class Scene {
   // The ground under (x, y), in field-tile model units: the first mesh-collider triangle of
   // the third list crossed by a vertical segment from z = 1 to z = -1. `ground` receives
   // (x, y, ground z, 0); false when no triangle lies under the point.
-  bool QueryGroundHeight(float x, float y, float ground[4]) const;
+  bool QueryGroundHeight(float x, float y, float ground[4]) const override;
 
   // Reads the animation file `path` (relative to the process's current directory) into every
   // model of every skeleton and registers `name` for it, also when the file cannot be read.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <mutex>
 
-#include "scene/matrix_math.h"
+#include "model/matrix_math.h"
 
 namespace {
 

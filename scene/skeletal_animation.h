@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "model/matrix4.h"
-#include "render/mesh_set.h"
+#include "scene/mesh_set.h"
 
 // Steps of the cross-fade that an animation switch starts.
 inline constexpr int32_t kBlendSteps = 5;

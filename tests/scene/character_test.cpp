@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "platform/text.h"
-#include "render/camera.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 #include "tests/scene/scene_fixtures.h"
 

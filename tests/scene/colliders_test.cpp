@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "render/mesh_set.h"
+#include "scene/mesh_set.h"
 #include "scene/skeletal_animation.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "model/model_data.h"
-#include "render/mesh_set.h"
 #include "scene/character.h"
 #include "scene/colliders.h"
+#include "scene/mesh_set.h"
 #include "scene/skeletal_animation.h"
 
 namespace fixtures {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "render/camera.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
 #include "tests/scene/scene_fixtures.h"
 

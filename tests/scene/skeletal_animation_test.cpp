@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "model/matrix_math.h"
 #include "model/model_data.h"
-#include "render/mesh_set.h"
-#include "scene/matrix_math.h"
+#include "scene/mesh_set.h"
 
 namespace {
 

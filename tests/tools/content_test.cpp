@@ -23,15 +23,15 @@
 #include <vector>
 
 #include "model/ani_reader.h"
+#include "model/matrix_math.h"
 #include "model/model_data.h"
 #include "model/model_loader.h"
 #include "platform/text.h"
-#include "render/camera.h"
-#include "render/mesh_set.h"
+#include "scene/camera.h"
 #include "scene/character.h"
 #include "scene/collider_set.h"
 #include "scene/colliders.h"
-#include "scene/matrix_math.h"
+#include "scene/mesh_set.h"
 #include "scene/scene.h"
 #include "scene/skeletal_animation.h"
 #include "tools/field_content.h"

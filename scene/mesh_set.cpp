@@ -1,12 +1,12 @@
-#include "render/mesh_set.h"
+#include "scene/mesh_set.h"
 
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <unordered_set>
 
+#include "model/matrix_math.h"
 #include "platform/text.h"
-#include "scene/matrix_math.h"
 
 MeshBone* MeshSet::newBone() {
   boneStore_.push_back(std::make_unique<MeshBone>());

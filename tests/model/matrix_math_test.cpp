@@ -1,4 +1,4 @@
-#include "scene/matrix_math.h"
+#include "model/matrix_math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "render/mesh_set.h"
+#include "scene/mesh_set.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "render/camera.h"
+#include "scene/camera.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
-#include "scene/matrix_math.h"
+#include "model/matrix_math.h"
 
 namespace {
 
