@@ -4,8 +4,11 @@
 // of the meshes. It renders into an off-screen back buffer of the render size; a window's
 // swapchain (or a screenshot) takes its picture from there.
 //
-// Only this module and its .cpp know Vulkan's objects; callers hand it MeshSets and lists of
-// what to draw.
+// Only this module knows Vulkan's objects; callers hand it MeshSets and lists of what to draw.
+// Its parts live in a file each: the device and queue (render_device.cpp), memory and one-off
+// submission (gpu_memory.cpp), targets and slots (render_targets.cpp), pipelines
+// (pipelines.cpp), uploads (uploads.cpp) and recording a frame (frame_recording.cpp), with the
+// helpers they share in device_internals.h and vk_commands.cpp.
 #pragma once
 
 #include <vulkan/vulkan.h>
@@ -19,23 +22,9 @@
 #include <vector>
 
 #include "render/descriptor_slots.h"
+#include "render/gpu_resources.h"
 #include "scene/camera.h"
 #include "scene/mesh_set.h"
-
-struct GpuBuffer {
-  VkBuffer buffer = VK_NULL_HANDLE;
-  VkDeviceMemory memory = VK_NULL_HANDLE;
-  VkDeviceSize size = 0;
-  void* mapped = nullptr;  // host-visible buffers stay mapped
-};
-
-struct GpuImage {
-  VkImage image = VK_NULL_HANDLE;
-  VkDeviceMemory memory = VK_NULL_HANDLE;
-  VkImageView view = VK_NULL_HANDLE;
-  VkFormat format = VK_FORMAT_UNDEFINED;
-  uint32_t width = 0, height = 0;
-};
 
 // What a slot binds: an image view or a buffer range.
 struct SlotBinding {

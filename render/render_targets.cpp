@@ -1,0 +1,87 @@
+// The off-screen targets of the three passes, their descriptor slots, and reading the back
+// buffer back for a screenshot.
+#include "render/render_device.h"
+
+#include <cstring>
+
+#include "render/device_internals.h"
+
+using namespace device_detail;
+
+bool RenderDevice::createTargets(std::string* error) {
+  const uint32_t w = static_cast<uint32_t>(options_.renderWidth);
+  const uint32_t h = static_cast<uint32_t>(options_.renderHeight);
+  // The depth buffer and the shadow target are twice the render size in each direction.
+  const uint32_t w2 = static_cast<uint32_t>(static_cast<float>(options_.renderWidth) * 2.0f);
+  const uint32_t h2 = static_cast<uint32_t>(static_cast<float>(options_.renderHeight) * 2.0f);
+  constexpr VkImageUsageFlags kTarget = VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
+  if (!createImage(w2, h2, kDepthFormat, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, VK_IMAGE_ASPECT_DEPTH_BIT, depth_, error) ||
+      !createImage(w, h, kColorFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, sceneColor_, error) ||
+      !createImage(w, h, kColorFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, overlay_, error) ||
+      !createImage(w, h, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, layer0_, error) ||
+      !createImage(w, h, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, layer1_, error) ||
+      !createImage(w2, h2, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, shadow_, error) ||
+      !createImage(w, h, kColorFormat, VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT,
+                   VK_IMAGE_ASPECT_COLOR_BIT, backBuffer_, error) ||
+      !createImage(1, 1, kTextureFormat, VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT,
+                   VK_IMAGE_ASPECT_COLOR_BIT, fallbackTexture_, error)) {
+    return false;
+  }
+  // Slots in the order the targets are created.
+  sceneColorSlot_ = slots_.allocate({sceneColor_.view}).value_or(-1);
+  overlaySlot_ = slots_.allocate({overlay_.view}).value_or(-1);
+  layer0Slot_ = slots_.allocate({layer0_.view}).value_or(-1);
+  layer1Slot_ = slots_.allocate({layer1_.view}).value_or(-1);
+  shadowSlot_ = slots_.allocate({shadow_.view}).value_or(-1);
+
+  // Every sampled image starts readable, so the first frame's barriers are uniform; the
+  // fallback texture is white.
+  GpuBuffer staging;
+  if (!createBuffer(4, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, staging, error)) return false;
+  std::memset(staging.mapped, 0xFF, 4);
+  bool ok = submitAndWait([&](VkCommandBuffer cmd) {
+    transition(cmd, {{fallbackTexture_.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
+                      VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_PIPELINE_STAGE_2_NONE, VK_PIPELINE_STAGE_2_COPY_BIT,
+                      0, VK_ACCESS_2_TRANSFER_WRITE_BIT}});
+    VkBufferImageCopy region{};
+    region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+    region.imageExtent = {1, 1, 1};
+    vkCmdCopyBufferToImage(cmd, staging.buffer, fallbackTexture_.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    transition(cmd, {{fallbackTexture_.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                      VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_PIPELINE_STAGE_2_COPY_BIT,
+                      VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT, VK_ACCESS_2_TRANSFER_WRITE_BIT,
+                      VK_ACCESS_2_SHADER_SAMPLED_READ_BIT}});
+  });
+  destroyBuffer(staging);
+  return ok || fail(error, "cannot initialise the render targets");
+}
+
+
+bool RenderDevice::readBackBuffer(std::vector<uint8_t>& rgba) {
+  if (firstFrame_) return false;
+  const uint32_t w = backBuffer_.width, h = backBuffer_.height;
+  std::string error;
+  if (readback_.buffer == VK_NULL_HANDLE &&
+      !createBuffer(static_cast<VkDeviceSize>(w) * h * 4, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, readback_, &error)) {
+    return false;
+  }
+  bool ok = submitAndWait([&](VkCommandBuffer cmd) {
+    VkBufferImageCopy region{};
+    region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+    region.imageExtent = {w, h, 1};
+    vkCmdCopyImageToBuffer(cmd, backBuffer_.image, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, readback_.buffer, 1, &region);
+    auto toHost = vkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
+    toHost.srcStageMask = VK_PIPELINE_STAGE_2_COPY_BIT;
+    toHost.srcAccessMask = VK_ACCESS_2_TRANSFER_WRITE_BIT;
+    toHost.dstStageMask = VK_PIPELINE_STAGE_2_HOST_BIT;
+    toHost.dstAccessMask = VK_ACCESS_2_HOST_READ_BIT;
+    auto info = vkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
+    info.memoryBarrierCount = 1;
+    info.pMemoryBarriers = &toHost;
+    vkCmdPipelineBarrier2(cmd, &info);
+  });
+  if (!ok) return false;
+  rgba.resize(static_cast<std::size_t>(w) * h * 4);
+  std::memcpy(rgba.data(), readback_.mapped, rgba.size());
+  return true;
+}

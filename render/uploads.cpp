@@ -1,0 +1,113 @@
+// Uploads: texture images decoded into GPU textures with a slot each, and the vertex and index
+// arrays of a MeshSet.
+#include "render/render_device.h"
+
+#include <stb_image.h>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/text.h"
+#include "render/device_internals.h"
+
+using namespace device_detail;
+
+bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, std::string* error) {
+  int width = 0, height = 0, channels = 0;
+  stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
+  if (pixels == nullptr) return fail(error, path + ": " + (stbi_failure_reason() ? stbi_failure_reason() : "cannot read"));
+  auto t = std::make_unique<GpuTexture>();
+  GpuBuffer staging;
+  bool ok = createImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height), kTextureFormat,
+                        VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_IMAGE_ASPECT_COLOR_BIT,
+                        t->image, error) &&
+            createBuffer(static_cast<VkDeviceSize>(width) * height * 4, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, staging,
+                         error);
+  if (ok) {
+    // B8G8R8A8, the image's bottom row first.
+    auto* out = static_cast<uint8_t*>(staging.mapped);
+    for (int row = 0; row < height; ++row) {
+      const stbi_uc* src = pixels + static_cast<std::size_t>(height - 1 - row) * width * 4;
+      uint8_t* dst = out + static_cast<std::size_t>(row) * width * 4;
+      for (int x = 0; x < width; ++x) {
+        dst[4 * x + 0] = src[4 * x + 2];
+        dst[4 * x + 1] = src[4 * x + 1];
+        dst[4 * x + 2] = src[4 * x + 0];
+        dst[4 * x + 3] = src[4 * x + 3];
+      }
+    }
+    ok = submitAndWait([&](VkCommandBuffer cmd) {
+      transition(cmd, {{t->image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
+                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_PIPELINE_STAGE_2_NONE, VK_PIPELINE_STAGE_2_COPY_BIT, 0,
+                        VK_ACCESS_2_TRANSFER_WRITE_BIT}});
+      VkBufferImageCopy region{};
+      region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+      region.imageExtent = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1};
+      vkCmdCopyBufferToImage(cmd, staging.buffer, t->image.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+      transition(cmd, {{t->image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_PIPELINE_STAGE_2_COPY_BIT,
+                        VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT, VK_ACCESS_2_TRANSFER_WRITE_BIT,
+                        VK_ACCESS_2_SHADER_SAMPLED_READ_BIT}});
+    });
+    if (!ok && error) *error = path + ": cannot upload the texture";
+  }
+  stbi_image_free(pixels);
+  destroyBuffer(staging);
+  if (ok) {
+    auto slot = slots_.allocate({t->image.view});
+    if (!slot) {
+      ok = fail(error, path + ": no free texture slot (" + std::to_string(slots_.capacity()) + " in use)");
+    } else {
+      t->slot = *slot;
+    }
+  }
+  if (!ok) {
+    destroyImage(t->image);
+    return false;
+  }
+  texture = t.get();
+  textures_.push_back(std::move(t));
+  return true;
+}
+
+TextureLoader RenderDevice::textureLoader() {
+  return [this](const std::u16string& fileName, void*& resource, int64_t& slot) {
+    GpuTexture* texture = nullptr;
+    std::string error;
+    if (!loadTexture(text::toUtf8(fileName), texture, &error)) {
+      std::fprintf(stderr, "Warning: texture %s\n", error.c_str());
+      return false;
+    }
+    resource = texture;
+    slot = texture->slot;
+    return true;
+  };
+}
+
+bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
+  GpuMesh gpu;
+  for (int64_t i = 0; i < mesh.geometries.count(); ++i) {
+    const GpuGeometry& geometry = **mesh.geometries.at(i);
+    GpuMesh::Geometry g;
+    for (const ModelVertex& v : geometry.vertices) {
+      for (const BoneWeight& b : v.bones) gpu.castsShadow = gpu.castsShadow || b.weight > 1e-7f;
+    }
+    VkDeviceSize bytes = geometry.vertices.size() * sizeof(ModelVertex);
+    if (bytes > 0) {
+      if (!createBuffer(bytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, true, g.vertices, error)) return false;
+      std::memcpy(g.vertices.mapped, geometry.vertices.data(), bytes);
+    }
+    for (const auto& list : geometry.indexLists) {
+      GpuBuffer indices;
+      if (!list.empty()) {
+        if (!createBuffer(list.size() * sizeof(uint32_t), VK_BUFFER_USAGE_INDEX_BUFFER_BIT, true, indices, error)) {
+          return false;
+        }
+        std::memcpy(indices.mapped, list.data(), list.size() * sizeof(uint32_t));
+      }
+      g.indices.push_back(indices);
+    }
+    gpu.geometries.push_back(std::move(g));
+  }
+  gpuMeshes_[&mesh] = std::move(gpu);
+  return true;
+}
