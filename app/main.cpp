@@ -13,7 +13,7 @@ namespace {
 int usage(const std::string& problem = {}) {
   if (!problem.empty()) std::fprintf(stderr, "modelviewer: %s\n", problem.c_str());
   std::fprintf(stderr,
-               "usage: modelviewer\n"
+               "usage: modelviewer [--stats]\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
                "       %s\n",
@@ -34,6 +34,6 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "--info") {
     return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
-  if (!args.empty()) return usage("unknown option: " + args[0]);
-  return RunDesktop();
+  if (args.size() > 1 || (args.size() == 1 && args[0] != "--stats")) return usage("unknown option: " + args.back());
+  return RunDesktop(!args.empty());
 }
