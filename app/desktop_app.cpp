@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/input_thread.h"
 #include "app/main_window.h"
+#include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/title_buttons.h"
 #include "app/window_layout.h"
@@ -23,7 +24,7 @@
 #include "scene/scene.h"
 #include "sound/sound_mixer.h"
 
-int RunDesktop() {
+int RunDesktop(bool printStats) {
   WindowSystem windows;
   std::string error;
   if (!windows.open(&error)) {
@@ -122,6 +123,7 @@ int RunDesktop() {
   // Running: the window, the two worker threads and the one-second repaint.
   windows.show(state.mainWindow);
   view.stopFlag.store(0);
+  auto started = std::chrono::steady_clock::now();
   view.frameThread = std::thread([&] { FrameThread(view, presenter.get()); });
   view.inputThread = std::thread([&] { InputThread(view, haveKeyboard ? &keyboard : nullptr); });
   PeriodicTimer repaintTimer;
@@ -138,6 +140,10 @@ int RunDesktop() {
   soundMixer.stop();
   if (view.frameThread.joinable()) view.frameThread.join();
   if (view.inputThread.joinable()) view.inputThread.join();
+  if (printStats) {
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton});
+  }
   presenter.reset();
   XCloseDisplay(frameDisplay);
   cairo_surface_destroy(state.backBitmap);

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
 #include "platform/number_text.h"
@@ -36,8 +37,6 @@ bool parseHold(const std::string& s, HeadlessOptions::Hold& hold) {
   return parseCount(s.substr(colon + 1, dash - colon - 1), hold.first) &&
          parseCount(s.substr(dash + 1), hold.last) && hold.first <= hold.last;
 }
-
-void jsonNumber(std::FILE* out, double v) { std::fprintf(out, "%.9g", v); }
 
 void appendBytes(void* context, void* data, int size) {
   static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
@@ -142,26 +141,8 @@ int RunHeadless(const HeadlessOptions& options) {
 
   if (!options.screenshot.empty() && !writeScreenshot(device, options.screenshot)) return 1;
   if (options.stats) {
-    std::printf("{\"frames\": %" PRId64 ", \"seconds\": ", options.frames);
-    jsonNumber(stdout, seconds);
-    std::printf(", \"fps\": ");
-    jsonNumber(stdout, seconds > 0 ? static_cast<double>(options.frames) / seconds : 0.0);
-    std::printf(", \"device\": \"%s\"", device.deviceName().c_str());
-    if (contents.skeleton != nullptr && contents.skeleton->meshSet != nullptr) {
-      const CSkelton& s = *contents.skeleton;
-      std::printf(", \"skeleton\": {\"position\": [");
-      for (int i = 0; i < 3; ++i) {
-        if (i) std::printf(", ");
-        jsonNumber(stdout, s.meshSet->position[i]);
-      }
-      std::printf("], \"heading\": ");
-      jsonNumber(stdout, s.heading.load());
-      std::printf(", \"walking\": %s, \"animation\": \"%s\"}", s.walking.load() ? "true" : "false",
-                  text::toUtf8(s.currentAnimation()).c_str());
-    } else {
-      std::printf(", \"skeleton\": null");
-    }
-    std::printf("}\n");
+    // One scene step per frame: replays of scripted keys stay deterministic.
+    PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), contents.skeleton});
   }
   if (device.validationMessages() > 0) {
     std::fprintf(stderr, "modelviewer: %d Vulkan validation messages\n", device.validationMessages());

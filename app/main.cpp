@@ -12,7 +12,7 @@ namespace {
 
 void printUsage(std::FILE* out) {
   std::fprintf(out,
-               "usage: modelviewer\n"
+               "usage: modelviewer [--stats]\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
                "       %s\n"
@@ -48,6 +48,6 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "--info") {
     return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
-  if (!args.empty()) return usage("unknown option: " + args[0]);
-  return RunDesktop();
+  if (args.size() > 1 || (args.size() == 1 && args[0] != "--stats")) return usage("unknown option: " + args.back());
+  return RunDesktop(!args.empty());
 }

@@ -1,6 +1,6 @@
 #include "render/frame_thread.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 
 #include "render/render_device.h"
@@ -26,6 +26,23 @@ uint32_t FrameRateMeter::minuteClockMs() {
   return static_cast<uint32_t>(ms % 60000);
 }
 
+int StepPacer::stepsDue(std::chrono::nanoseconds now) {
+  constexpr int64_t kSecondNs = 1'000'000'000;
+  if (!started_) {
+    started_ = true;
+    last_ = now;
+    return 1;
+  }
+  // Exact integer time, so that no rounding accumulates over a long run; a step is kSecondNs
+  // units of leftover_. Clamping the interval to the cap's worth drops a stall's excess.
+  int64_t elapsed = std::clamp<int64_t>((now - last_).count(), 0, kMaxStepsPerFrame * kSecondNs / kStepsPerSecond);
+  last_ = now;
+  leftover_ += elapsed * kStepsPerSecond;
+  int64_t steps = leftover_ / kSecondNs;
+  leftover_ -= steps * kSecondNs;
+  return static_cast<int>(steps);
+}
+
 void CollectDrawLists(const Scene& scene, FrameDrawLists& lists) {
   auto collect = [](const CursorList<CCharacterBase>& list, std::vector<const MeshSet*>& out) {
     out.clear();
@@ -39,12 +56,14 @@ void CollectDrawLists(const Scene& scene, FrameDrawLists& lists) {
   collect(scene.thirdList, lists.third);
 }
 
-bool RenderOneFrame(DisplayView& view, FramePresenter* presenter) {
+bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   Scene& scene = *view.scene;
-  scene.UpdateObjects();
-  scene.AdvanceAnimationClocks(view.frameTick);
-  scene.UpdatePoses();
-  scene.LateUpdateObjects();
+  for (int i = 0; i < steps; ++i) {
+    scene.UpdateObjects();
+    scene.AdvanceAnimationClocks(view.frameTick);
+    scene.UpdatePoses();
+    scene.LateUpdateObjects();
+  }
   RenderDevice& device = *view.renderDevice;
   view.camera->UpdateSceneView(device.frameConstants(), device.frameConstantsMapped());
   view.camera->UpdateFollowView(device.frameConstants(), device.frameConstantsMapped());
@@ -62,11 +81,15 @@ bool RenderOneFrame(DisplayView& view, FramePresenter* presenter) {
 
 int FrameThread(DisplayView& view, FramePresenter* presenter) {
   FrameRateMeter meter;
+  StepPacer pacer;
   bool reported = false;
   while (view.stopFlag.load() == 0) {
     double fps = 0;
     if (meter.tick(FrameRateMeter::minuteClockMs(), fps)) view.fps.store(fps);
-    if (!RenderOneFrame(view, presenter) && !reported) {
+    int steps = pacer.stepsDue(std::chrono::steady_clock::now().time_since_epoch());
+    view.framesDrawn += 1;
+    view.stepsTaken += steps;
+    if (!RenderOneFrame(view, presenter, steps) && !reported) {
       std::fprintf(stderr, "Error: the GPU failed to render a frame\n");
       reported = true;
     }

@@ -1,9 +1,10 @@
-// The frame thread: measures the frame rate, advances the Scene by its four steps, lets the
-// Camera write the frame constants, and renders the light, scene and composite passes. One
-// frame is complete (the GPU waited for) before the next begins.
+// The frame thread: measures the frame rate, advances the Scene by its four steps as often as
+// the clock calls for, lets the Camera write the frame constants, and renders the light, scene
+// and composite passes. One frame is complete (the GPU waited for) before the next begins.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -45,6 +46,28 @@ class FrameRateMeter {
   uint32_t frameCount_ = 0;
 };
 
+// How many scene steps are due before each frame, so that the scene advances 60 steps a
+// second of wall-clock time (the rate its content is timed for) whatever the frame rate.
+class StepPacer {
+ public:
+  static constexpr int64_t kStepsPerSecond = 60;
+  // Two seconds: above the slowest frames worth showing (the CPU device on a busy machine draws
+  // about one a second; the steps cost far less than the frame). Time beyond it, a stall, is
+  // dropped rather than caught up in one jump.
+  static constexpr int64_t kMaxStepsPerFrame = 120;
+
+  // The steps due before a frame that starts at `now` on a monotonic clock. The first frame
+  // gets one, so that it shows a stepped scene; later frames get the whole steps in the time
+  // since the previous frame plus what earlier frames left over, at most kMaxStepsPerFrame.
+  // Zero is a valid answer: the frame draws the scene unchanged.
+  int stepsDue(std::chrono::nanoseconds now);
+
+ private:
+  bool started_ = false;
+  std::chrono::nanoseconds last_{0};
+  int64_t leftover_ = 0;  // time not yet stepped, in nanoseconds x kStepsPerSecond
+};
+
 // The display view's rendering state, shared by the threads: the device, the scene and the
 // camera it draws, the render size, the stop flag and the measured frame rate.
 struct DisplayView {
@@ -56,6 +79,8 @@ struct DisplayView {
   int32_t renderWidth = 1920, renderHeight = 1080;
   std::atomic<uint8_t> stopFlag{0};
   std::atomic<double> fps{0.0};  // read by the main window's painting
+  // Counted by the frame thread; read once it has ended.
+  int64_t framesDrawn = 0, stepsTaken = 0;
   std::thread frameThread;
   std::thread inputThread;
 };
@@ -63,10 +88,11 @@ struct DisplayView {
 // The visible objects' MeshSets of the Scene's three lists.
 void CollectDrawLists(const Scene& scene, FrameDrawLists& lists);
 
-// One iteration of the frame loop without the frame-rate step: the Scene's four steps, the two
-// camera steps and the three passes, then the presentation when there is a presenter. Returns
-// false when the GPU failed.
-bool RenderOneFrame(DisplayView& view, FramePresenter* presenter = nullptr);
+// One iteration of the frame loop without the frame-rate step: `steps` times the Scene's four
+// steps, the two camera steps and the three passes, then the presentation when there is a
+// presenter. Returns false when the GPU failed.
+bool RenderOneFrame(DisplayView& view, FramePresenter* presenter = nullptr, int steps = 1);
 
-// The thread body: frames while `view.stopFlag` is 0. Returns 1.
+// The thread body: frames while `view.stopFlag` is 0, unthrottled, each after the steps a
+// StepPacer on the steady clock calls for. Returns 1.
 int FrameThread(DisplayView& view, FramePresenter* presenter = nullptr);

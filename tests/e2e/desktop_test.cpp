@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,7 +31,7 @@ namespace {
 const char kViewerSanitizerOptions[] = "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1";
 
 pid_t spawn(const std::vector<std::string>& argv, const std::string& display, const fs::path& cwd,
-            const fs::path& errFile = {}, const std::vector<std::string>& env = {}) {
+            const fs::path& errFile = {}, const std::vector<std::string>& env = {}, const fs::path& outFile = {}) {
   pid_t pid = fork();
   if (pid == 0) {
     setenv("DISPLAY", display.c_str(), 1);
@@ -39,8 +41,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& display, co
       FILE* f = fopen(errFile.c_str(), "w");
       if (f) dup2(fileno(f), 2);
     }
-    FILE* null = fopen("/dev/null", "w");
-    if (null) dup2(fileno(null), 1);
+    FILE* out = fopen(outFile.empty() ? "/dev/null" : outFile.c_str(), "w");
+    if (out) dup2(fileno(out), 1);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -155,9 +157,9 @@ class Desktop : public ::testing::Test {
     if (!config.empty()) std::ofstream(folder_ / "config.ini") << config;
   }
 
-  void startViewer(std::vector<std::string> env = {}) {
+  void startViewer(std::vector<std::string> env = {}, std::vector<std::string> argv = {MV_PROGRAM}) {
     env.push_back(kViewerSanitizerOptions);
-    viewer_ = spawn({MV_PROGRAM}, display_, folder_, folder_ / "stderr.txt", env);
+    viewer_ = spawn(argv, display_, folder_, folder_ / "stderr.txt", env, folder_ / "stdout.txt");
     ASSERT_TRUE(retry(60s, [&] { return (window_ = findWindow(DefaultRootWindow(x_))) != 0; }))
         << "no ModelViewer window; stderr: " << stderrText();
     // The frame is painted once the scene is loaded and the window shown; give the first
@@ -165,12 +167,13 @@ class Desktop : public ::testing::Test {
     ASSERT_TRUE(retry(30s, [&] { return pixel(displayCentre()) != Rgb{0, 0, 0}; })) << stderrText();
   }
 
-  std::string stderrText() const {
-    std::ifstream in(folder_ / "stderr.txt");
+  std::string fileText(const char* name) const {
+    std::ifstream in(folder_ / name);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
   }
+  std::string stderrText() const { return fileText("stderr.txt"); }
 
   Window findWindow(Window w) {
     char* name = nullptr;
@@ -266,6 +269,19 @@ class Desktop : public ::testing::Test {
     int n = 0;
     for (uint32_t v : capture(r)) n += match(v);
     return n;
+  }
+
+  // What a window manager sends for its close command.
+  void requestClose() {
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window_;
+    e.xclient.message_type = XInternAtom(x_, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(x_, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(x_, window_, False, NoEventMask, &e);
+    XFlush(x_);
   }
 
   void click(Point p) {
@@ -487,15 +503,7 @@ TEST_F(Desktop, CloseRequestFromTheWindowManagerEndsLikeTheCloseButton) {
   startWindowManager();
   prepareFolder(Content::Full);
   startViewer();
-  XEvent e{};
-  e.xclient.type = ClientMessage;
-  e.xclient.window = window_;
-  e.xclient.message_type = XInternAtom(x_, "WM_PROTOCOLS", False);
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = static_cast<long>(XInternAtom(x_, "WM_DELETE_WINDOW", False));
-  e.xclient.data.l[1] = CurrentTime;
-  XSendEvent(x_, window_, False, NoEventMask, &e);
-  XFlush(x_);
+  requestClose();
   int status = waitFor(viewer_, 2000ms);
   viewer_ = -1;
   EXPECT_EQ(status, 1) << stderrText();
@@ -521,6 +529,40 @@ TEST_F(Desktop, MissingTilesOrSkeletonStillStart) {
   EXPECT_GT(countColour(view, isGrass), 100000) << "the tiles alone";
   EXPECT_LT(countColour(view, isBone), 100);
   EXPECT_NE(stderrText().find("skelton.mdl"), std::string::npos) << stderrText();
+}
+
+TEST_F(Desktop, WalkKeepsToTheClockWhateverTheFrameRate) {
+  startWindowManager();
+  prepareFolder(Content::Full);
+  startViewer({}, {MV_PROGRAM, "--stats"});
+  Rect d = screenRect(displayWindow());
+  Rect view{d.x + d.width / 4, d.y + d.height / 4, d.width / 2, d.height / 2};
+  xdotool(display_, "mousemove " + std::to_string(d.x + 50) + " " + std::to_string(d.y + 50));
+  // A frame steps the scene for the time since the previous one with the keys as they are when
+  // it starts: at the CPU device's one or two frames a second a key change counts from a frame
+  // start. Pressing and releasing just after a picture appears (a frame has just started)
+  // makes the walk last as long as the hold.
+  auto nextPicture = [&] {
+    auto before = capture(view);
+    EXPECT_TRUE(retry(10s, [&] { return differing(before, capture(view)) > 0; })) << "no new frame";
+    return std::chrono::steady_clock::now();
+  };
+  auto pressed = nextPicture();
+  xdotool(display_, "keydown Up");
+  std::this_thread::sleep_for(3s);
+  double held = std::chrono::duration<double>(nextPicture() - pressed).count();
+  xdotool(display_, "keyup Up");
+  nextPicture();
+  requestClose();
+  EXPECT_EQ(waitFor(viewer_, 10s), 1) << stderrText();
+  viewer_ = -1;
+  // `modelviewer --headless --frames 181 --hold up:1-180 --stats` walks 180 steps (3 s) from a
+  // standstill to (156.5, 0); at full speed every further step walks one unit.
+  double expected = 156.5 + (60 * held - 180);
+  std::string stats = fileText("stdout.txt");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(stats, m, std::regex("\"position\": \\[([-0-9.e]+), ([-0-9.e]+)"))) << stats;
+  EXPECT_NEAR(std::hypot(std::stod(m[1]), std::stod(m[2])), expected, 0.15 * expected) << "held " << held << " s: " << stats;
 }
 
 TEST_F(Desktop, WhiteBarIsTransparentThroughTheColourKey) {

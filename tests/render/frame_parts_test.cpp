@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "render/descriptor_slots.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
@@ -64,6 +67,27 @@ TEST(FrameRateMeter, MinuteWrapCountsForward) {
   EXPECT_FALSE(meter.tick(59990, fps));  // 990 ms
   EXPECT_TRUE(meter.tick(20, fps));      // + 30 ms across the minute, not a negative interval
   EXPECT_DOUBLE_EQ(fps, static_cast<double>(2.0f * 1000.0f / 1020.0f));
+}
+
+TEST(StepPacer, StepsFollowTheClockWithACapAndNoDrift) {
+  using std::chrono::milliseconds;
+  StepPacer pacer;
+  // Clock reading (ms) and the steps due: the first frame steps once; fractions carry over; a
+  // 3 s stall gives the cap and drops the rest; a clock going back gives none.
+  const struct { int64_t nowMs; int steps; } readings[] = {
+      {5000, 1}, {5000, 0}, {5010, 0}, {5017, 1}, {5050, 2}, {6050, 60}, {9050, 120}, {9000, 0}, {9017, 1},
+  };
+  for (const auto& r : readings) EXPECT_EQ(pacer.stepsDue(milliseconds(r.nowMs)), r.steps) << r.nowMs;
+
+  // 1000 frames at random intervals of 0 to 1.5 s.
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int64_t> interval(0, 1'500'000'000);
+  StepPacer paced;
+  std::chrono::nanoseconds now{123456789};
+  paced.stepsDue(now);
+  int64_t total = 0, start = now.count();
+  for (int i = 0; i < 1000; ++i) total += paced.stepsDue(now += std::chrono::nanoseconds(interval(random)));
+  EXPECT_NEAR(static_cast<double>(total), std::round(60.0 * static_cast<double>(now.count() - start) / 1e9), 1.0);
 }
 
 }  // namespace
