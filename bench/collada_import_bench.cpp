@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/spread_reporter.h"
 #include "model/collada_import.h"
 #include "model/model_data.h"
 
@@ -327,11 +328,11 @@ void BM_ImportCollada(benchmark::State& state) {
                           static_cast<int64_t>(fs::file_size(path)));
   state.counters["peak_MiB"] = peaks()["collada"] / 1024.0;
 }
-// Wall time is what a user waits for; the importer reads large index lists on a second thread,
-// so the CPU column counts every thread of the process.
+// Wall time is what a user waits for; the CPU column counts every thread of the process.
 BENCHMARK(BM_ImportCollada)
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(2.0)
+    ->MinTime(0.5)
+    ->Repetitions(7)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
@@ -346,43 +347,10 @@ void BM_AssimpReadFile(benchmark::State& state) {
 }
 BENCHMARK(BM_AssimpReadFile)
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(2.0)
+    ->MinTime(0.5)
+    ->Repetitions(7)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
-
-// The console report, plus the ratio of the two mean wall times once both have run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        Mean& mean = times_[run.run_name.function_name];
-        mean.sum += run.GetAdjustedRealTime();
-        ++mean.count;
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto collada = times_.find("BM_ImportCollada");
-    auto assimp = times_.find("BM_AssimpReadFile");
-    if (collada != times_.end() && assimp != times_.end()) {
-      double ours = collada->second.sum / collada->second.count;
-      double theirs = assimp->second.sum / assimp->second.count;
-      std::printf("wall time (mean of the repetitions): importCollada %.1f ms, Assimp %.1f ms, "
-                  "ratio %.3f\n",
-                  ours, theirs, ours / theirs);
-    }
-  }
-
- private:
-  struct Mean {
-    double sum = 0;
-    int count = 0;
-  };
-  std::map<std::string, Mean> times_;  // milliseconds
-};
 
 }  // namespace
 
@@ -393,8 +361,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  std::vector<char*> args = withInterleavedRepetitions(argc, argv);
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   const fs::path& path = documentPath();
   std::printf("document: %s, %.1f MB\n", path.c_str(), fs::file_size(path) / 1e6);
 
@@ -413,7 +383,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(collada - none) / static_cast<double>(assimp - none));
   }
 
-  RatioReporter reporter;
+  SpreadReporter reporter("BM_ImportCollada", "BM_AssimpReadFile");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

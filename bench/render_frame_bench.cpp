@@ -6,8 +6,10 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "app/startup_scene.h"
+#include "bench/spread_reporter.h"
 #include "app/window_layout.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
@@ -63,5 +65,16 @@ void BM_StartupSceneFrame(benchmark::State& state) { runFrames(state, true); }
 
 }  // namespace
 
-BENCHMARK(BM_EmptyPassesFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
-BENCHMARK(BM_StartupSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_EmptyPassesFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(5);
+BENCHMARK(BM_StartupSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(5);
+
+int main(int argc, char** argv) {
+  std::vector<char*> args = withInterleavedRepetitions(argc, argv);
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  SpreadReporter reporter("BM_StartupSceneFrame", "BM_EmptyPassesFrame");
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -2,7 +2,6 @@
 // per corner and per semantic.
 #include <algorithm>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,8 +40,9 @@ void reserveCorners(const InputOffsets& offsets, std::size_t corners, PolygonDat
 
 // Corner after corner, straight from the "p" text: number i belongs to corner i / stride, at
 // offset i % stride. Only whole corners are kept, so a cut-off last corner adds nothing.
-void deinterleave(std::string_view pText, int64_t stride, const InputOffsets& offsets,
-                  PolygonData& list) {
+// `expectedCorners` (from the list's triangle count; 0 when unknown) bounds what is reserved.
+void deinterleave(std::string_view pText, int64_t stride, int64_t expectedCorners,
+                  const InputOffsets& offsets, PolygonData& list) {
   struct Target {
     int64_t offset;
     std::vector<int32_t>* indices;
@@ -58,8 +58,11 @@ void deinterleave(std::string_view pText, int64_t stride, const InputOffsets& of
   add(offsets.color, list.colorIndices);
   if (targetCount == 0) return;
 
-  // Each number takes at least two characters with its separator.
-  const std::size_t most = pText.size() / 2 / static_cast<std::size_t>(stride) + 1;
+  // Each number takes at least two characters with its separator. The text's bound alone
+  // reserves several times what a list of longer numbers needs, and a large mesh's lists
+  // would then hold most of the memory the import touches.
+  std::size_t most = pText.size() / 2 / static_cast<std::size_t>(stride) + 1;
+  if (expectedCorners > 0) most = std::min(most, static_cast<std::size_t>(expectedCorners));
   for (int t = 0; t < targetCount; ++t) targets[t].indices->reserve(most);
   int64_t position = 0;  // offset within the current corner
   int64_t numbers = 0;
@@ -119,7 +122,9 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
   std::string_view pText = textOf(list.child("p"));
   std::vector<int32_t> sizes = isPolylist ? polygonSizes(list) : std::vector<int32_t>();
   if (sizes.empty()) {
-    deinterleave(pText, stride, offsets, *polygons);
+    // Every polygon is read as a triangle: three corners each.
+    const int64_t expected = std::max<int64_t>(0, intAttribute(list, "count")) * 3;
+    deinterleave(pText, stride, expected, offsets, *polygons);
     return polygons;
   }
 
@@ -145,17 +150,6 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
     first += size;
   }
   return polygons;
-}
-
-// Whether the "p" texts of `lists` are long enough to be worth a thread of their own.
-bool isLarge(const std::vector<pugi::xml_node>& lists) {
-  constexpr std::size_t kLargeText = 1 << 20;
-  std::size_t total = 0;
-  for (pugi::xml_node list : lists) {
-    total += strnlen(list.child("p").text().get(), kLargeText - total);
-    if (total >= kLargeText) return true;
-  }
-  return false;
 }
 
 // Reads one "source" of a mesh into a float array; returns null (with a warning where the
@@ -229,22 +223,12 @@ void importGeometry(const ImportContext& context, pugi::xml_node element) {
   for (pugi::xml_node list = mesh.child(kind); list; list = list.next_sibling(kind)) {
     lists.push_back(list);
   }
-  auto readLists = [lists, isPolylist] {
-    std::vector<std::unique_ptr<PolygonData>> read;
-    for (pugi::xml_node list : lists) read.push_back(readPolygonList(list, isPolylist));
-    return read;
-  };
-  // The index lists are most of a large mesh's text. They are read on a second thread while
-  // this one reads the sources; the two share only the document, which neither changes.
-  std::future<std::vector<std::unique_ptr<PolygonData>>> pending;
-  if (isLarge(lists)) pending = std::async(std::launch::async | std::launch::deferred, readLists);
-
   for (pugi::xml_node source = mesh.child("source"); source; source = source.next_sibling("source")) {
     auto array = readSource(context, id.value(), source, positionSourceId, verticesId.value(),
                             *geometry);
     if (array) geometry->floatArrays.push_back(std::move(array));
   }
-  geometry->polygonLists = pending.valid() ? pending.get() : readLists();
+  for (pugi::xml_node list : lists) geometry->polygonLists.push_back(readPolygonList(list, isPolylist));
   context.model.geometries.push_back(std::move(geometry));
 }
 

@@ -309,7 +309,8 @@ TEST(ColladaGeometry, PolylistsWinAndQuadsBecomeFans) {
   EXPECT_TRUE(onlyList(extreme).vertexIndices.empty());
 }
 
-// Index lists of a megabyte or more are read on a second thread; the result must not change.
+// Index lists of a megabyte or more: the numbers are scanned in windows of the text, and what
+// the lists hold in reserve follows the triangle count, not the text's length.
 TEST(ColladaGeometry, LargeIndexListsGiveTheSameLists) {
   constexpr int kCorners = 150000;
   std::string p;
@@ -327,6 +328,15 @@ TEST(ColladaGeometry, LargeIndexListsGiveTheSameLists) {
   EXPECT_EQ(onlyList(model).vertexIndices, vertices);
   EXPECT_EQ(onlyList(model).normalIndices, normals);
   EXPECT_EQ(model.geometries[0]->floatArrays.size(), 4u);
+
+  ModelData counted;
+  import(counted, dae(meshGeometry("<triangles count='" + std::to_string(kCorners / 3) +
+                                   "'><input semantic='VERTEX' source='#verts' offset='0'/>"
+                                   "<input semantic='NORMAL' source='#nrm' offset='1'/><p>" +
+                                   p + "</p></triangles>")));
+  EXPECT_EQ(onlyList(counted).vertexIndices, vertices);
+  EXPECT_EQ(onlyList(counted).normalIndices, normals);
+  EXPECT_LE(onlyList(counted).vertexIndices.capacity(), static_cast<std::size_t>(kCorners));
 }
 
 TEST(ColladaGeometry, NumbersMaySpanLines) {

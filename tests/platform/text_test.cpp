@@ -237,4 +237,45 @@ TEST(Numbers, LineScansAgreeWithTheTokenParsersOnRandomDecimals) {
   EXPECT_EQ(i, tokens.size());
 }
 
+TEST(Numbers, LineScansAgreeWithTheTokenParsersOnRandomIntegerLists) {
+  // Long lists are scanned 64 bytes at a time and short numbers converted eight characters at
+  // once: tokens of every length, runs of separators and tokens across the 64-byte windows must
+  // give what the token parsers give, one value per token, in order.
+  std::mt19937 rng(11);
+  std::string line;
+  for (int i = 0; i < 20000; ++i) {
+    std::string t;
+    if (rng() % 4 == 0) t += '-';
+    const int length = rng() % 50 == 0 ? 70 : static_cast<int>(rng() % 12);
+    for (int k = 0; k < length; ++k) t += static_cast<char>('0' + rng() % 10);
+    if (rng() % 40 == 0) t += ".5";
+    if (rng() % 60 == 0) t += "x";
+    if (t.empty()) t = "7";
+    line += t;
+    line += rng() % 5 == 0 ? "\n " : " ";
+  }
+  std::vector<std::string_view> tokens;
+  text::forEachToken(std::string_view(line), std::string_view(" \n"), [&](std::string_view t) {
+    tokens.push_back(t);
+    return true;
+  });
+  std::size_t ints = 0, doubles = 0;
+  text::forEachInt32Token(line, [&](int32_t v) {
+    EXPECT_EQ(v, text::parseInt32(tokens[ints])) << tokens[ints];
+    ++ints;
+    return true;
+  });
+  text::forEachDoubleToken(line, [&](double v) {
+    double expected = text::parseDouble(tokens[doubles]);
+    EXPECT_EQ(std::memcmp(&v, &expected, sizeof v), 0) << tokens[doubles];
+    ++doubles;
+    return true;
+  });
+  EXPECT_EQ(ints, tokens.size());
+  EXPECT_EQ(doubles, tokens.size());
+  int seen = 0;  // stops when asked, also inside a window
+  text::forEachInt32Token(line, [&](int32_t) { return ++seen < 5; });
+  EXPECT_EQ(seen, 5);
+}
+
 }  // namespace
