@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the COLLADA importer as an in-memory document. The import must
-// fail or succeed cleanly, its scene reading included: no crash, no hang, no out-of-bounds access, no leak.
+// Feeds arbitrary bytes to the COLLADA importer as an in-memory document. The import, its
+// scene reading included, must fail or succeed cleanly: no crash, no hang, no out-of-bounds
+// access, no leak.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

@@ -2,6 +2,7 @@
 // instance_controller and instance_node at any depth, bound materials, up axis and unit. The
 // walk keeps its own stack (nesting depth is the document's choice) and bounds its work, so a
 // hostile document costs warnings, not time or memory.
+#include <charconv>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -95,7 +96,10 @@ class InstanceReader {
       scene_.upAxis = "Y_UP";
     }
     if (pugi::xml_attribute meter = asset.child("unit").attribute("meter")) {
-      double value = text::parseFloat(std::string_view(meter.value()));
+      // As a double, so that 0.01 stays 0.01; from_chars ignores the locale.
+      std::string_view written = trimmed(meter.value());
+      double value = 0;
+      std::from_chars(written.data(), written.data() + written.size(), value);
       if (std::isfinite(value) && value > 0) {
         scene_.unitMeter = value;
       } else {
@@ -178,6 +182,8 @@ class InstanceReader {
                     node.attribute("id").value(), static_cast<long long>(kMaxInstances));
       capWarned_ = true;
     }
+    // Nothing the walk could still find would be kept.
+    stopped_ = true;
     return false;
   }
 
