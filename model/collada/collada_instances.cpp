@@ -4,6 +4,7 @@
 // hostile document costs warnings, not time or memory.
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -38,6 +39,11 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
+bool isNode(pugi::xml_node element) {
+  const char* name = element.name();
+  return name[0] == 'n' && std::strcmp(name, "node") == 0;
+}
+
 // Calls f(node) for every "node" element under `root` (itself included when it is one),
 // without recursion, until `budget` runs out.
 template <class F>
@@ -47,9 +53,10 @@ void forEachNodeUnder(pugi::xml_node root, int64_t& budget, F&& f) {
     pugi::xml_node node = pending.back();
     pending.pop_back();
     --budget;
-    if (std::string_view(node.name()) == "node") f(node);
+    if (isNode(node)) f(node);
+    // Nodes sit in nodes, or right under the root (a library or a visual scene).
     for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
-      if (child.type() == pugi::node_element) pending.push_back(child);
+      if (isNode(child)) pending.push_back(child);
     }
   }
 }
@@ -134,11 +141,12 @@ class InstanceReader {
         continue;
       }
       top.next = child.next_sibling();
-      std::string_view name = child.name();
-      if (name == "node") {
+      const char* name = child.name();
+      if (name[0] != 'n' && name[0] != 'i') continue;
+      if (std::strcmp(name, "node") == 0) {
         Matrix4 world = top.world;
         enter(child, world, stack);
-      } else if (name == "instance_node") {
+      } else if (std::strcmp(name, "instance_node") == 0) {
         pugi::xml_node target = resolveNode(child);
         if (!target) continue;
         if (onPath_.count(keyOf(target)) != 0) {
@@ -164,10 +172,11 @@ class InstanceReader {
     }
     Matrix4 world = multiply(parentWorld, localTransform(node));
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-      std::string_view name = child.name();
-      if (name == "instance_geometry") {
+      const char* name = child.name();
+      if (name[0] != 'i') continue;
+      if (std::strcmp(name, "instance_geometry") == 0) {
         addGeometryInstance(node, child, world);
-      } else if (name == "instance_controller") {
+      } else if (std::strcmp(name, "instance_controller") == 0) {
         addControllerInstance(node, child, world);
       }
     }
@@ -316,14 +325,14 @@ class InstanceReader {
       nodesIndexed_ = true;
       pugi::xml_node collada = context_.document.child("COLLADA");
       int64_t budget = INT64_MAX;
-      for (const char* library : {"library_nodes", "library_visual_scenes"}) {
-        for (pugi::xml_node l = collada.child(library); l; l = l.next_sibling(library)) {
-          forEachNodeUnder(l, budget, [&](pugi::xml_node node) {
-            pugi::xml_attribute nodeId = node.attribute("id");
-            if (nodeId) nodesById_.emplace(nodeId.value(), node);
-          });
-        }
-      }
+      auto index = [&](pugi::xml_node root) {
+        forEachNodeUnder(root, budget, [&](pugi::xml_node node) {
+          pugi::xml_attribute nodeId = node.attribute("id");
+          if (nodeId) nodesById_.emplace(nodeId.value(), node);
+        });
+      };
+      forEachAlong(collada, {"library_nodes"}, index);
+      forEachAlong(collada, {"library_visual_scenes", "visual_scene"}, index);
     }
     auto found = nodesById_.find(id);
     return found == nodesById_.end() ? pugi::xml_node() : found->second;

@@ -99,6 +99,7 @@ class NodeAnimationReader {
 
   void read() {
     pugi::xml_node collada = context_.document.child("COLLADA");
+    if (!collada.child("library_animations")) return;
     indexNodes(collada);
     // Clips first: each names its animations, nested ones included.
     std::vector<std::string> setIds;

@@ -1,6 +1,7 @@
 #include "model/collada/collada_transform.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "model/collada/collada_context.h"
 
@@ -78,26 +79,33 @@ Matrix4 skew(double degrees, Vec3 rotationAxis, Vec3 translationAxis) {
 }  // namespace
 
 int transformValueCount(std::string_view element) {
-  if (element == "matrix") return 16;
-  if (element == "translate" || element == "scale") return 3;
-  if (element == "rotate") return 4;
-  if (element == "lookat") return 9;
-  if (element == "skew") return 7;
-  return 0;
+  // By first letter first: this runs for every child of every node.
+  if (element.empty()) return 0;
+  switch (element[0]) {
+    case 'm': return element == "matrix" ? 16 : 0;
+    case 't': return element == "translate" ? 3 : 0;
+    case 's': return element == "scale" ? 3 : element == "skew" ? 7 : 0;
+    case 'r': return element == "rotate" ? 4 : 0;
+    case 'l': return element == "lookat" ? 9 : 0;
+    default: return 0;
+  }
 }
 
 Matrix4 transformMatrix(std::string_view element, const float* v) {
-  if (element == "matrix") {
-    Matrix4 m;
-    for (int i = 0; i < 16; ++i) m[i] = v[i];
-    return m;
+  switch (element.empty() ? '\0' : element[0]) {
+    case 'm': {
+      Matrix4 m;
+      for (int i = 0; i < 16; ++i) m[i] = v[i];
+      return m;
+    }
+    case 't': return {1, 0, 0, v[0], 0, 1, 0, v[1], 0, 0, 1, v[2], 0, 0, 0, 1};
+    case 'r': return rotation(vec(v), v[3]);
+    case 'l': return lookAt(vec(v), vec(v + 3), vec(v + 6));
+    case 's':
+      if (element == "skew") return skew(v[0], vec(v + 1), vec(v + 4));
+      return {v[0], 0, 0, 0, 0, v[1], 0, 0, 0, 0, v[2], 0, 0, 0, 0, 1};
+    default: return kIdentityMatrix;
   }
-  if (element == "translate") return {1, 0, 0, v[0], 0, 1, 0, v[1], 0, 0, 1, v[2], 0, 0, 0, 1};
-  if (element == "scale") return {v[0], 0, 0, 0, 0, v[1], 0, 0, 0, 0, v[2], 0, 0, 0, 0, 1};
-  if (element == "rotate") return rotation(vec(v), v[3]);
-  if (element == "lookat") return lookAt(vec(v), vec(v + 3), vec(v + 6));
-  if (element == "skew") return skew(v[0], vec(v + 1), vec(v + 4));
-  return kIdentityMatrix;
 }
 
 Matrix4 localTransform(pugi::xml_node node) {
@@ -105,7 +113,9 @@ Matrix4 localTransform(pugi::xml_node node) {
   bool any = false;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
     if (child.type() != pugi::node_element) continue;
-    std::string_view name = child.name();
+    const char* name = child.name();
+    // Most children of a node are no transformation; their names are not measured.
+    if (std::strchr("mtsrl", name[0]) == nullptr || name[0] == '\0') continue;
     const int count = transformValueCount(name);
     if (count == 0) continue;
     // Missing numbers read as 0, as for every number list of the import.

@@ -16,7 +16,8 @@ namespace collada {
 // 0 for an element that is no transformation.
 int transformValueCount(std::string_view element);
 
-// The matrix of one transformation element from its values (transformValueCount of them).
+// The matrix of one transformation element (its name as transformValueCount accepts it) from
+// its values (transformValueCount of them).
 Matrix4 transformMatrix(std::string_view element, const float* values);
 
 // The product, in document order, of the node's transformation elements.
