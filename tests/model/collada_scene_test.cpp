@@ -239,7 +239,9 @@ TEST(ColladaSceneCrafted, TransformsPrimitivesSymbolsAndCycles) {
     }
     EXPECT_EQ(triangles, c.triangles);
     expectBounds(sceneBounds(model, scene), c.bounds);
-    if (c.instances < 10) EXPECT_EQ(boundMaterials(scene), c.materials);
+    if (c.instances < 10) {
+      EXPECT_EQ(boundMaterials(scene), c.materials);
+    }
     if (*c.warning == '\0') {
       EXPECT_TRUE(messages.empty()) << messages;
     } else {
