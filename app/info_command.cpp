@@ -3,12 +3,14 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "model/ani_reader.h"
 #include "model/model_data.h"
 #include "model/model_loader.h"
+#include "model/model_scene.h"
 #include "platform/text.h"
 #include "scene/collider_set.h"
 
@@ -354,6 +356,53 @@ void writeColliders(Json& j, const ColliderSet& set) {
   j.end();
 }
 
+// How the model's geometries are placed: its own scene, or one instance per geometry at
+// identity for a model without one.
+void writeScene(Json& j, const ModelData& model) {
+  std::unique_ptr<ModelScene> identity;
+  const ModelScene* scene = model.scene.get();
+  if (scene == nullptr) {
+    identity = identityScene(model);
+    scene = identity.get();
+  }
+  j.key("scene");
+  j.beginObject();
+  j.key("upAxis");
+  j.value(scene->upAxis.c_str());
+  j.key("unitMeter");
+  j.value(scene->unitMeter);
+  j.key("nodes");
+  j.value(scene->nodes);
+  j.key("instances");
+  j.beginArray();
+  for (const SceneInstance& instance : scene->instances) {
+    j.beginObject();
+    j.key("node");
+    j.value(instance.nodeId);
+    j.key("geometry");
+    j.value(model.geometries[static_cast<std::size_t>(instance.geometry)]->id);
+    j.key("skinned");
+    j.value(instance.skinned);
+    j.key("world");
+    j.numbers(instance.world);
+    j.end();
+  }
+  j.end();
+  const SceneBounds bounds = sceneBounds(model, *scene);
+  j.key("bounds");
+  if (bounds.empty) {
+    j.null();
+  } else {
+    j.beginObject();
+    j.key("min");
+    j.numbers(bounds.min);
+    j.key("max");
+    j.numbers(bounds.max);
+    j.end();
+  }
+  j.end();
+}
+
 struct InfoArgs {
   std::string model;
   std::vector<std::string> animations;
@@ -419,6 +468,7 @@ int runInfoCommand(const std::vector<std::string>& args, std::FILE* out) {
   writeBones(j, model);
   writeAnimations(j, model);
   writeColliders(j, colliders);
+  writeScene(j, model);
   j.end();
   const std::string json = j.take();
   std::fwrite(json.data(), 1, json.size(), out);

@@ -43,6 +43,8 @@ bool importDocument(ModelData& model, const pugi::xml_document& document, const 
   collada::importSkins(context);
   collada::importNodes(context);
   collada::importAnimations(context);
+  // Beside what the steps above made, never changing it: how the visual scene places it.
+  collada::readScene(context);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // The COLLADA importer: reads a .dae document into a ModelData (images, materials,
-// geometries, skins, nodes, animations, in that order).
+// geometries, skins, nodes, animations, in that order), then reads its visual scene into
+// ModelData::scene (placed instances, bound materials, axes and unit, animated nodes).
 #pragma once
 
 #include <cstdio>

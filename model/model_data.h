@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "model/matrix4.h"
+#include "model/model_scene.h"
 
 struct Material {
   float diffuse[4] = {};   // red, green, blue, alpha
@@ -138,6 +139,8 @@ struct ModelData {
   std::vector<Bone*> rootBones;  // top bone of each tree, in file order
   std::vector<Bone*> bones;      // position is the bone index
   std::vector<std::unique_ptr<AnimationSet>> animations;
+  // How a COLLADA document places the geometries; null for a model without a scene of its own.
+  std::unique_ptr<ModelScene> scene;
 
   ModelData() = default;
   ModelData(const ModelData&) = delete;

@@ -1,6 +1,7 @@
 // Shared by the six COLLADA import steps (images, materials, geometries, skins, nodes,
-// animations): the import context with its warning channel, element selection along child
-// paths, and the conversion of element text to numbers and names. Internal to mv_model.
+// animations) and the scene reading: the import context with its warning channel, element
+// selection along child paths, and the conversion of element text to numbers and names.
+// Internal to mv_model.
 //
 // Element selection walks child elements by name, which selects the same nodes as the
 // equivalent child-step paths would and ignores the default namespace (names match as
@@ -12,7 +13,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +24,8 @@
 #include "platform/number_text.h"
 
 struct ModelData;
+struct ModelScene;
+struct PolygonData;
 
 namespace collada {
 
@@ -41,6 +46,26 @@ void importGeometries(const ImportContext& context);
 void importSkins(const ImportContext& context);
 void importNodes(const ImportContext& context);
 void importAnimations(const ImportContext& context);
+
+// The scene reading, run after the six steps: fills `model.scene` from the visual scene, and
+// changes nothing else of the model. Its parts, in the order it runs them:
+void readScene(const ImportContext& context);
+// every triangle primitive of each geometry of the document (geometries first, in order);
+void readSceneGeometries(const ImportContext& context, ModelScene& scene);
+// axes, units and the placed instances of the visual scene;
+void readSceneInstances(const ImportContext& context, ModelScene& scene);
+// the images' paths, resolved from the document's folder;
+void readSceneImages(const ImportContext& context, ModelScene& scene);
+// the animated nodes' tracks.
+void readNodeAnimations(const ImportContext& context, ModelScene& scene);
+
+// An image's "init_from" read as a URI: "file:" prefixes dropped, percent escapes decoded, "\"
+// taken as "/", a relative path taken from `documentFolder`.
+std::string resolveImageUri(std::string_view uri, const std::filesystem::path& documentFolder);
+
+// One triangles ("triangles") or polylist ("polylist", polygons fanned) element as the geometry
+// step reads it.
+std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist);
 
 // Calls `f(element)` for every element reached from `from` along `path` (child element names),
 // in document order.

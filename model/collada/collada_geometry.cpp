@@ -8,6 +8,7 @@
 
 #include "model/collada/collada_context.h"
 #include "model/model_data.h"
+#include "model/model_scene.h"
 #include "platform/number_text.h"
 
 namespace collada {
@@ -91,34 +92,41 @@ std::vector<int32_t> polygonSizes(pugi::xml_node list) {
   return sizes;
 }
 
-std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist) {
-  auto polygons = std::make_unique<PolygonData>();
-  InputOffsets offsets;
+// Reads the material symbol and the inputs of a primitive element into `polygons`; returns the
+// number of indices per corner.
+int64_t readInputs(pugi::xml_node list, PolygonData& polygons, InputOffsets& offsets) {
   int64_t maxOffset = 0;
   if (pugi::xml_attribute material = list.attribute("material")) {
-    polygons->materialId = nameOf(material.value());
+    polygons.materialId = nameOf(material.value());
   }
   for (pugi::xml_node input = list.child("input"); input; input = input.next_sibling("input")) {
     std::string_view semantic = input.attribute("semantic").value();
     std::string_view source = reference(input.attribute("source").value());
     int32_t offset = intAttribute(input, "offset");
     if (semantic == "VERTEX") {
-      polygons->vertexId = nameOf(source);
+      polygons.vertexId = nameOf(source);
       offsets.vertex = offset;
     } else if (semantic == "NORMAL") {
-      polygons->normalId = nameOf(source);
+      polygons.normalId = nameOf(source);
       offsets.normal = offset;
     } else if (semantic == "TEXCOORD") {
-      polygons->texIds.push_back(nameOf(source));
+      polygons.texIds.push_back(nameOf(source));
       offsets.texture = offset;
     } else if (semantic == "COLOR") {
-      polygons->colorId = nameOf(source);
+      polygons.colorId = nameOf(source);
       offsets.color = offset;
     }
     maxOffset = std::max<int64_t>(maxOffset, offset);
   }
+  return maxOffset + 1;
+}
 
-  const int64_t stride = maxOffset + 1;
+}  // namespace
+
+std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist) {
+  auto polygons = std::make_unique<PolygonData>();
+  InputOffsets offsets;
+  const int64_t stride = readInputs(list, *polygons, offsets);
   std::string_view pText = textOf(list.child("p"));
   std::vector<int32_t> sizes = isPolylist ? polygonSizes(list) : std::vector<int32_t>();
   if (sizes.empty()) {
@@ -151,6 +159,8 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
   }
   return polygons;
 }
+
+namespace {
 
 // Reads one "source" of a mesh into a float array; returns null (with a warning where the
 // document is at fault) when the source cannot be used.
@@ -232,7 +242,111 @@ void importGeometry(const ImportContext& context, pugi::xml_node element) {
   context.model.geometries.push_back(std::move(geometry));
 }
 
+// Corners `first`..`first + count - 1` of the flat index list `p` as triangles: a fan around
+// the first corner, or a strip (every second triangle turned to keep the winding).
+void appendTriangles(const std::vector<int32_t>& p, int64_t stride, int64_t first, int64_t count,
+                     bool strip, const InputOffsets& offsets, PolygonData& list) {
+  for (int64_t i = 0; i + 2 < count; ++i) {
+    int64_t a = first, b = first + i + 1, c = first + i + 2;
+    if (strip) {
+      a = first + i;
+      b = first + i + ((i & 1) == 0 ? 1 : 2);
+      c = first + i + ((i & 1) == 0 ? 2 : 1);
+    }
+    appendCorner(p, stride, a, offsets, list);
+    appendCorner(p, stride, b, offsets, list);
+    appendCorner(p, stride, c, offsets, list);
+  }
+}
+
+// A "polygons", "trifans" or "tristrips" element: each "p" one polygon, fan or strip. Sets
+// `holes` when a polygon with holes ("ph") was met; only its outer ring is kept.
+std::unique_ptr<PolygonData> readFannedList(pugi::xml_node list, bool strip, bool& holes) {
+  auto polygons = std::make_unique<PolygonData>();
+  InputOffsets offsets;
+  const int64_t stride = readInputs(list, *polygons, offsets);
+  std::vector<int32_t> p;
+  auto addRing = [&](pugi::xml_node ring) {
+    p.clear();
+    appendInts(textOf(ring), INT64_MAX, p);
+    appendTriangles(p, stride, 0, static_cast<int64_t>(p.size()) / stride, strip, offsets,
+                    *polygons);
+  };
+  for (pugi::xml_node child = list.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    std::string_view name = child.name();
+    if (name == "p") {
+      addRing(child);
+    } else if (name == "ph") {
+      holes = holes || static_cast<bool>(child.child("h"));
+      addRing(child.child("p"));
+    }
+  }
+  return polygons;
+}
+
+// Whether importGeometry makes a Geometry of `element` (the conditions it checks, in short).
+bool makesGeometry(pugi::xml_node element) {
+  pugi::xml_node vertices = element.child("mesh").child("vertices");
+  return element.attribute("id") && vertices && vertices.attribute("id");
+}
+
 }  // namespace
+
+void readSceneGeometries(const ImportContext& context, ModelScene& scene) {
+  ModelData& model = context.model;
+  std::vector<pugi::xml_node> elements;
+  forEachAlong(context.document, {"COLLADA", "library_geometries", "geometry"},
+               [&](pugi::xml_node element) {
+                 if (makesGeometry(element)) elements.push_back(element);
+               });
+  scene.geometries.resize(model.geometries.size());
+  // The geometries of this document are the last ones of the model.
+  if (elements.size() > model.geometries.size()) return;
+  const std::size_t base = model.geometries.size() - elements.size();
+  for (std::size_t k = 0; k < base; ++k) {
+    for (const auto& list : model.geometries[k]->polygonLists) {
+      scene.geometries[k].primitives.push_back({list.get()});
+    }
+  }
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    const Geometry& geometry = *model.geometries[base + e];
+    SceneGeometry& sceneGeometry = scene.geometries[base + e];
+    pugi::xml_node mesh = elements[e].child("mesh");
+    // The exact import keeps the polylists, or the triangle lists when there is none.
+    const bool polylists = static_cast<bool>(mesh.child("polylist"));
+    std::size_t kept = 0;
+    bool holes = false;
+    std::string skipped;
+    auto own = [&](std::unique_ptr<PolygonData> list) {
+      sceneGeometry.primitives.push_back({list.get()});
+      sceneGeometry.ownLists.push_back(std::move(list));
+    };
+    for (pugi::xml_node child = mesh.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element) continue;
+      std::string_view name = child.name();
+      if (name == "polylist" || (name == "triangles" && !polylists)) {
+        if (kept < geometry.polygonLists.size()) {
+          sceneGeometry.primitives.push_back({geometry.polygonLists[kept++].get()});
+        }
+      } else if (name == "triangles") {
+        own(readPolygonList(child, false));
+      } else if (name == "polygons" || name == "trifans" || name == "tristrips") {
+        own(readFannedList(child, name == "tristrips", holes));
+      } else if (name == "lines" || name == "linestrips" || name == "points") {
+        if (skipped.find(name) == std::string::npos) {
+          skipped += skipped.empty() ? "" : ", ";
+          skipped += name;
+        }
+      }
+    }
+    const char* id = elements[e].attribute("id").value();
+    if (holes) context.warn("geometry \"%s\": polygon holes (\"h\") skipped, outer rings kept", id);
+    if (!skipped.empty()) {
+      context.warn("geometry \"%s\": %s skipped (only surfaces are drawn)", id, skipped.c_str());
+    }
+  }
+}
 
 void importGeometries(const ImportContext& context) {
   forEachAlong(context.document, {"COLLADA", "library_geometries", "geometry"},

@@ -1,0 +1,163 @@
+#include "model/collada/collada_transform.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "model/collada/collada_context.h"
+
+namespace collada {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Vec3 {
+  double x, y, z;
+};
+
+Vec3 sub(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+// `a` scaled to length 1; a zero vector stays zero.
+Vec3 normalized(Vec3 a) {
+  double length = std::sqrt(dot(a, a));
+  if (!(length > 0)) return {0, 0, 0};
+  return {a.x / length, a.y / length, a.z / length};
+}
+Vec3 vec(const float* v) { return {v[0], v[1], v[2]}; }
+
+// Rows of column vectors: column c of the result is the image of axis c.
+Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
+  return {static_cast<float>(x.x), static_cast<float>(y.x), static_cast<float>(z.x), static_cast<float>(t.x),
+          static_cast<float>(x.y), static_cast<float>(y.y), static_cast<float>(z.y), static_cast<float>(t.y),
+          static_cast<float>(x.z), static_cast<float>(y.z), static_cast<float>(z.z), static_cast<float>(t.z),
+          0, 0, 0, 1};
+}
+
+Matrix4 rotation(Vec3 axis, double degrees) {
+  Vec3 a = normalized(axis);
+  if (a.x == 0 && a.y == 0 && a.z == 0) return kIdentityMatrix;
+  const double radians = degrees * kPi / 180.0;
+  const double c = std::cos(radians);
+  const double s = std::sin(radians);
+  const double t = 1 - c;
+  return fromColumns({t * a.x * a.x + c, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y},
+                     {t * a.x * a.y - s * a.z, t * a.y * a.y + c, t * a.y * a.z + s * a.x},
+                     {t * a.x * a.z + s * a.y, t * a.y * a.z - s * a.x, t * a.z * a.z + c},
+                     {0, 0, 0});
+}
+
+// Placed at `eye`, its -z axis towards `interest`, its y axis as near `up` as can be.
+Matrix4 lookAt(Vec3 eye, Vec3 interest, Vec3 up) {
+  Vec3 back = normalized(sub(eye, interest));
+  Vec3 right = normalized(cross(up, back));
+  Vec3 newUp = cross(back, right);
+  return fromColumns(right, newUp, back, eye);
+}
+
+// The RenderMan skew: points move along the translation axis in proportion to their distance
+// along the rotation axis, so that the rotation axis turns by `degrees` towards it.
+Matrix4 skew(double degrees, Vec3 rotationAxis, Vec3 translationAxis) {
+  Vec3 n2 = normalized(translationAxis);
+  const double along = dot(rotationAxis, n2);
+  Vec3 n1 = normalized(sub(rotationAxis, {n2.x * along, n2.y * along, n2.z * along}));
+  const double an1 = dot(rotationAxis, n1);
+  const double an2 = dot(rotationAxis, n2);
+  const double radians = degrees * kPi / 180.0;
+  const double rx = an1 * std::cos(radians) - an2 * std::sin(radians);
+  const double ry = an1 * std::sin(radians) + an2 * std::cos(radians);
+  // A turn past the perpendicular has no shear that reaches it.
+  const double alpha = rx <= 0 || an1 == 0 ? 0 : ry / rx - an2 / an1;
+  const double n1v[3] = {n1.x, n1.y, n1.z};
+  const double n2v[3] = {n2.x, n2.y, n2.z};
+  Matrix4 m = kIdentityMatrix;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) m[r * 4 + c] += static_cast<float>(alpha * n2v[r] * n1v[c]);
+  }
+  return m;
+}
+
+}  // namespace
+
+int transformValueCount(std::string_view element) {
+  // By first letter first: this runs for every child of every node.
+  if (element.empty()) return 0;
+  switch (element[0]) {
+    case 'm': return element == "matrix" ? 16 : 0;
+    case 't': return element == "translate" ? 3 : 0;
+    case 's': return element == "scale" ? 3 : element == "skew" ? 7 : 0;
+    case 'r': return element == "rotate" ? 4 : 0;
+    case 'l': return element == "lookat" ? 9 : 0;
+    default: return 0;
+  }
+}
+
+Matrix4 transformMatrix(std::string_view element, const float* v) {
+  switch (element.empty() ? '\0' : element[0]) {
+    case 'm': {
+      Matrix4 m;
+      for (int i = 0; i < 16; ++i) m[i] = v[i];
+      return m;
+    }
+    case 't': return {1, 0, 0, v[0], 0, 1, 0, v[1], 0, 0, 1, v[2], 0, 0, 0, 1};
+    case 'r': return rotation(vec(v), v[3]);
+    case 'l': return lookAt(vec(v), vec(v + 3), vec(v + 6));
+    case 's':
+      if (element == "skew") return skew(v[0], vec(v + 1), vec(v + 4));
+      return {v[0], 0, 0, 0, 0, v[1], 0, 0, 0, 0, v[2], 0, 0, 0, 0, 1};
+    default: return kIdentityMatrix;
+  }
+}
+
+Matrix4 localTransform(pugi::xml_node node) {
+  Matrix4 local = kIdentityMatrix;
+  bool any = false;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const char* name = child.name();
+    // Most children of a node are no transformation; their names are not measured.
+    if (std::strchr("mtsrl", name[0]) == nullptr || name[0] == '\0') continue;
+    const int count = transformValueCount(name);
+    if (count == 0) continue;
+    // Missing numbers read as 0, as for every number list of the import.
+    float values[16] = {};
+    int read = 0;
+    forEachFloat(textOf(child), [&](float value) {
+      values[read++] = value;
+      return read < count;
+    });
+    Matrix4 m = transformMatrix(name, values);
+    local = any ? multiply(local, m) : m;
+    any = true;
+  }
+  return local;
+}
+
+Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
+  Matrix4 out;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      double sum = 0;
+      for (int k = 0; k < 4; ++k) sum += static_cast<double>(a[r * 4 + k]) * b[k * 4 + c];
+      out[r * 4 + c] = static_cast<float>(sum);
+    }
+  }
+  return out;
+}
+
+void transformPoint(const Matrix4& m, const float in[3], float out[3]) {
+  for (int r = 0; r < 3; ++r) {
+    out[r] = static_cast<float>(static_cast<double>(m[r * 4]) * in[0] +
+                                static_cast<double>(m[r * 4 + 1]) * in[1] +
+                                static_cast<double>(m[r * 4 + 2]) * in[2] + m[r * 4 + 3]);
+  }
+}
+
+Matrix4 upAxisMatrix(std::string_view upAxis) {
+  // Each document axis keeps its role (right, up, in): Y-up (x, y, z) is Z-up (x, -z, y), and
+  // X-up, whose right is -y, is (-y, -z, x).
+  if (upAxis == "Y_UP") return {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+  if (upAxis == "X_UP") return {0, -1, 0, 0, 0, 0, -1, 0, 1, 0, 0, 0, 0, 0, 0, 1};
+  return kIdentityMatrix;
+}
+
+}  // namespace collada

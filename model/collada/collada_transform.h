@@ -1,0 +1,35 @@
+// The transformation elements of COLLADA nodes (matrix, translate, rotate, scale, lookat, skew)
+// as matrices, and the few matrix operations the scene reading needs. Matrices here are in the
+// file's order: row by row for column vectors (a point transforms as M * v, translation in the
+// last column, A * B applies B first), as ModelData holds them. Internal to mv_model.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <string_view>
+
+#include "model/matrix4.h"
+
+namespace collada {
+
+// Number of values a transformation element holds (16 for "matrix", 3 for "translate", ...);
+// 0 for an element that is no transformation.
+int transformValueCount(std::string_view element);
+
+// The matrix of one transformation element (its name as transformValueCount accepts it) from
+// its values (transformValueCount of them).
+Matrix4 transformMatrix(std::string_view element, const float* values);
+
+// The product, in document order, of the node's transformation elements.
+Matrix4 localTransform(pugi::xml_node node);
+
+// a * b for column vectors: b is applied first.
+Matrix4 multiply(const Matrix4& a, const Matrix4& b);
+
+// M * (x, y, z, 1), the first three components.
+void transformPoint(const Matrix4& m, const float in[3], float out[3]);
+
+// From the document's axes to the viewer's Z-up axes, for "X_UP", "Y_UP" and "Z_UP".
+Matrix4 upAxisMatrix(std::string_view upAxis);
+
+}  // namespace collada
