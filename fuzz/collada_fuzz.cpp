@@ -7,6 +7,7 @@
 
 #include "model/collada_import.h"
 #include "model/model_data.h"
+#include "model/model_scene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   ModelData model;

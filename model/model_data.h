@@ -1,7 +1,8 @@
 // ModelData: the in-memory form of one model (materials, textures, geometries with their float
 // arrays, triangle lists and bone weights, the bone tree and its animations), filled by the
-// .mdl reader or the COLLADA importer and extended by the .ani reader. It owns every record;
-// the bone lists and parent/child links refer to bones it owns.
+// .mdl reader or the COLLADA importer and extended by the .ani reader, and the scene that
+// places its geometries where a COLLADA document has one. It owns every record; the bone lists
+// and parent/child links refer to bones it owns.
 //
 // Names, ids and paths are UTF-16 strings of at most text::kMaxNameUnits units; every lookup
 // compares them exactly and case-sensitively and takes the first match in list order.
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "model/matrix4.h"
-#include "model/model_scene.h"
 
 struct Material {
   float diffuse[4] = {};   // red, green, blue, alpha
@@ -128,6 +128,55 @@ struct BoneTrack {
 struct AnimationSet {
   std::u16string id;
   std::vector<std::unique_ptr<BoneTrack>> tracks;
+};
+
+// ---- The scene: how a COLLADA document's visual scene places the geometries (instances with
+// world matrices and bound materials, the up axis and unit, the animated nodes' tracks). Read
+// beside the records above and changing none of them; the model view draws from it. Matrices
+// are held as every matrix here: as the file writes them, 16 floats row by row for column
+// vectors (translation in the last column); transposed, they are Matrix4's row-vector form.
+// Positions are in the viewer's Z-up frame and in the document's units.
+
+// One triangle list of a geometry as the scene reads it: either one of the geometry's own
+// polygon lists or a list only the scene reads (polygons, fans, strips, ...).
+struct ScenePrimitive {
+  const PolygonData* triangles = nullptr;  // never null; `materialId` holds the symbol
+};
+
+// Every triangle primitive of one geometry, in document order.
+struct SceneGeometry {
+  std::vector<ScenePrimitive> primitives;
+  std::vector<std::unique_ptr<PolygonData>> ownLists;  // those `primitives` alone refer to
+};
+
+struct SceneInstance {
+  std::u16string nodeId;   // the node that holds the instance (empty: none)
+  int32_t geometry = -1;   // position in ModelData::geometries and ModelScene::geometries
+  bool skinned = false;    // through a controller: drawn at its bind shape, moved by `joints`
+  Matrix4 world = kIdentityMatrix;  // node to the Z-up scene frame
+  // Per primitive of the geometry: the Material::name it draws with (empty: none).
+  std::vector<std::u16string> materials;
+  // Skinned only: per joint of the skin, the id of the node that drives it (empty: not found).
+  std::vector<std::u16string> joints;
+};
+
+// An image as the scene resolves its path.
+struct SceneImage {
+  std::u16string textureId;  // Texture::id
+  std::string written;       // the URI as the document gives it
+  std::string path;          // resolved: relative to the current directory, or absolute
+};
+
+struct ModelScene {
+  std::string upAxis = "Z_UP";  // as the document states it ("X_UP", "Y_UP", "Z_UP")
+  double unitMeter = 1.0;       // metres per document unit
+  int64_t nodes = 0;            // nodes placed, instanced ones counted each time
+  std::vector<SceneGeometry> geometries;  // parallel to ModelData::geometries
+  std::vector<SceneInstance> instances;
+  std::vector<SceneImage> images;
+  // Tracks of animated nodes' local matrices (target: the node id), one set per clip, then
+  // "ColladaAnim_001" for the animations in no clip.
+  std::vector<std::unique_ptr<AnimationSet>> animations;
 };
 
 struct ModelData {

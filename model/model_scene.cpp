@@ -2,18 +2,6 @@
 
 #include <algorithm>
 
-#include "model/model_data.h"
-
-SceneGeometry::SceneGeometry() = default;
-SceneGeometry::~SceneGeometry() = default;
-SceneGeometry::SceneGeometry(SceneGeometry&&) noexcept = default;
-SceneGeometry& SceneGeometry::operator=(SceneGeometry&&) noexcept = default;
-
-ModelScene::ModelScene() = default;
-ModelScene::~ModelScene() = default;
-ModelScene::ModelScene(ModelScene&&) noexcept = default;
-ModelScene& ModelScene::operator=(ModelScene&&) noexcept = default;
-
 std::unique_ptr<ModelScene> identityScene(const ModelData& model) {
   auto scene = std::make_unique<ModelScene>();
   for (std::size_t g = 0; g < model.geometries.size(); ++g) {

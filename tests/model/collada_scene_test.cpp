@@ -10,6 +10,7 @@
 
 #include "model/collada_import.h"
 #include "model/model_data.h"
+#include "model/model_scene.h"
 #include "platform/text.h"
 
 namespace {
