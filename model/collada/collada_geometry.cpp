@@ -67,14 +67,33 @@ void deinterleave(std::string_view pText, int64_t stride, int64_t expectedCorner
   for (int t = 0; t < targetCount; ++t) targets[t].indices->reserve(most);
   int64_t position = 0;  // offset within the current corner
   int64_t numbers = 0;
-  forEachInt(pText, [&](int32_t value) {
-    for (int t = 0; t < targetCount; ++t) {
-      if (targets[t].offset == position) targets[t].indices->push_back(value);
-    }
-    ++numbers;
-    if (++position == stride) position = 0;
-    return true;
-  });
+  // The usual layout, a short corner whose offsets each feed at most one list, takes each
+  // number's list from a table instead of testing every list for every number.
+  constexpr int64_t kTableStride = 16;
+  std::vector<int32_t>* byPosition[kTableStride] = {};
+  bool tabled = stride <= kTableStride;
+  for (int t = 0; t < targetCount && tabled; ++t) {
+    std::vector<int32_t>*& slot = byPosition[targets[t].offset];
+    tabled = slot == nullptr;
+    slot = targets[t].indices;
+  }
+  if (tabled) {
+    forEachInt(pText, [&](int32_t value) {
+      if (std::vector<int32_t>* indices = byPosition[position]) indices->push_back(value);
+      ++numbers;
+      if (++position == stride) position = 0;
+      return true;
+    });
+  } else {
+    forEachInt(pText, [&](int32_t value) {
+      for (int t = 0; t < targetCount; ++t) {
+        if (targets[t].offset == position) targets[t].indices->push_back(value);
+      }
+      ++numbers;
+      if (++position == stride) position = 0;
+      return true;
+    });
+  }
   const auto corners = static_cast<std::size_t>(numbers / stride);
   for (int t = 0; t < targetCount; ++t) {
     if (targets[t].indices->size() > corners) targets[t].indices->resize(corners);
