@@ -155,14 +155,15 @@ class InstanceReader {
           continue;
         }
         Matrix4 world = top.world;
-        enter(target, world, stack);
+        enter(target, world, stack, true);
       }
     }
   }
 
   // Places `node` under `parentWorld`: its instances now, its children when the walk gets to
-  // them.
-  void enter(pugi::xml_node node, const Matrix4& parentWorld, std::vector<Frame>& stack) {
+  // them. `shared`: placed by instance_node, so likely to be placed again.
+  void enter(pugi::xml_node node, const Matrix4& parentWorld, std::vector<Frame>& stack,
+             bool shared = false) {
     if (++scene_.nodes > kMaxNodeVisits) {
       --scene_.nodes;
       context_.warn("visual scene: more than %lld nodes placed; the rest skipped",
@@ -170,7 +171,7 @@ class InstanceReader {
       stopped_ = true;
       return;
     }
-    Matrix4 world = multiply(parentWorld, localTransform(node));
+    Matrix4 world = multiply(parentWorld, shared ? sharedLocalTransform(node) : localTransform(node));
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       const char* name = child.name();
       if (name[0] != 'i') continue;
@@ -182,6 +183,13 @@ class InstanceReader {
     }
     onPath_.insert(keyOf(node));
     stack.push_back({node, node.first_child(), world});
+  }
+
+  // The own transform of a node that instance_node places, read once however often it is placed.
+  const Matrix4& sharedLocalTransform(pugi::xml_node node) {
+    auto [at, added] = localTransforms_.try_emplace(keyOf(node));
+    if (added) at->second = localTransform(node);
+    return at->second;
   }
 
   bool roomForInstance(pugi::xml_node node) {
@@ -367,6 +375,7 @@ class InstanceReader {
   std::unordered_map<std::string_view, pugi::xml_node> nodesById_;
   bool nodesIndexed_ = false;
   std::unordered_set<NodeKey> onPath_;  // nodes being placed, each on the current path
+  std::unordered_map<NodeKey, Matrix4> localTransforms_;  // of instance_node targets
   std::unordered_set<NodeKey> warned_;
   int64_t jointBudget_ = kMaxJointSearch;
   bool jointBudgetWarned_ = false;
