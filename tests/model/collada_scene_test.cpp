@@ -40,7 +40,8 @@ std::string boundMaterials(const ModelScene& scene) {
   for (const SceneInstance& instance : scene.instances) {
     if (!out.empty()) out += "|";
     for (std::size_t p = 0; p < instance.materials.size(); ++p) {
-      out += (p > 0 ? " " : "") + text::toUtf8(instance.materials[p]);
+      if (p > 0) out += ' ';
+      out += text::toUtf8(instance.materials[p]);
     }
   }
   return out;

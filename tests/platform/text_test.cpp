@@ -250,7 +250,7 @@ TEST(Numbers, LineScansAgreeWithTheTokenParsersOnRandomIntegerLists) {
     for (int k = 0; k < length; ++k) t += static_cast<char>('0' + rng() % 10);
     if (rng() % 40 == 0) t += ".5";
     if (rng() % 60 == 0) t += "x";
-    if (t.empty()) t = "7";
+    if (t.empty()) t.push_back('7');
     line += t;
     line += rng() % 5 == 0 ? "\n " : " ";
   }
