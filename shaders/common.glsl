@@ -47,27 +47,9 @@ const float kShadowRadius = 48.0;
 // The follow view's eye sits this far from its target: |(100, 100, 60)|.
 const float kFollowDistance = 153.6229;
 
-// Bone-weighted position and normal in model space; a vertex without weights stays as it is.
-void skinVertex(vec3 position, vec3 normal, vec2 bones[8], out vec4 skinnedPosition,
-                out vec3 skinnedNormal) {
-  vec4 p = vec4(position, 1.0) * object.bindShape;
-  vec4 q = vec4(normal, 0.0) * object.bindShape;
-  vec4 sumP = vec4(0.0);
-  vec3 sumQ = vec3(0.0);
-  float total = 0.0;
-  for (int i = 0; i < 8; ++i) {
-    int bone = int(bones[i].x);
-    float weight = bones[i].y;
-    if (weight > 1e-7 && bone >= 0 && bone < 32) {
-      mat4 s = object.skin[bone];
-      sumP += weight * (p * s);
-      sumQ += weight * (q * s).xyz;
-      total += weight;
-    }
-  }
-  skinnedPosition = total > 0.0 ? sumP : p;
-  skinnedNormal = total > 0.0 ? sumQ : q.xyz;
-}
+// Vertices arrive in the object's space: the render device applies the bind-shape matrix and
+// the bones' skinning on the CPU, once per frame, rather than every pass's vertex shader again
+// (the per-object constants still carry both).
 
 // The point the follow view looks at: its eye plus the fixed distance along its view axis.
 vec3 followTarget() {
