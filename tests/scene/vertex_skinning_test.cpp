@@ -71,7 +71,7 @@ TEST(VertexSkinning, FirstThirtyTwoBonesGiveTheMatricesTheRestIdentity) {
   for (int b = 0; b < 34; ++b) {
     MeshBone* bone = set.newBone();
     bone->skinMatrix = translation(static_cast<float>(b), 0, 0);
-    set.bones.push_back(bone);
+    set.bones.append(bone);
   }
   SkinMatrices skin;
   GatherSkinMatrices(set, skin);
@@ -79,7 +79,7 @@ TEST(VertexSkinning, FirstThirtyTwoBonesGiveTheMatricesTheRestIdentity) {
   MeshSet few;
   MeshBone* bone = few.newBone();
   bone->skinMatrix = translation(5, 0, 0);
-  few.bones.push_back(bone);
+  few.bones.append(bone);
   GatherSkinMatrices(few, skin);
   EXPECT_EQ(skin[0], translation(5, 0, 0));
   EXPECT_EQ(skin[1], kIdentityMatrix);
