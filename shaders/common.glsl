@@ -79,7 +79,12 @@ float lightDepthOf(vec3 worldPosition) { return (vec4(worldPosition, 1.0) * fram
 float lightVisibility(vec4 clip, float depth, float bias) {
   vec2 ndc = clip.xy / clip.w;
   vec2 uv = vec2(ndc.x * 0.5 + 0.5, 0.5 - ndc.y * 0.5);
-  if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return 1.0;
+  bool offMap = any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)));
+  // Points off the map look up one fixed texel and ignore it. A CPU rasterizer runs the lookup
+  // for them anyway (both sides of a branch run, masked), and the ground far from the character
+  // would otherwise read texels scattered over the whole map: cache and TLB misses that cost
+  // more than the rest of the ground's shading.
+  uv = offMap ? vec2(0.5) : uv;
   // The four texels around the point in one gather, each compared, blended by the point's place
   // between them: soft edges for the price of one lookup.
   vec2 size = vec2(textureSize(sampler2D(t2, s0), 0));
@@ -89,7 +94,7 @@ float lightVisibility(vec4 clip, float depth, float bias) {
   // A cleared texel (0) holds no occluder.
   vec4 lit = vec4(lessThanEqual(occluders, vec4(0.0))) + vec4(lessThanEqual(vec4(depth - bias), occluders));
   lit = min(lit, vec4(1.0));
-  return mix(mix(lit.w, lit.z, f.x), mix(lit.x, lit.y, f.x), f.y);
+  return offMap ? 1.0 : mix(mix(lit.w, lit.z, f.x), mix(lit.x, lit.y, f.x), f.y);
 }
 
 // Lambert and Blinn-Phong lighting under the scene's one light, with shadows.
