@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "render/device_internals.h"
+#include "scene/vertex_skinning.h"
 
 using namespace device_detail;
 
@@ -94,7 +95,31 @@ void RenderDevice::drawList(VkCommandBuffer cmd, const std::vector<const MeshSet
   }
 }
 
+void RenderDevice::skinForFrame(const std::vector<const MeshSet*>& list) {
+  for (const MeshSet* mesh : list) {
+    auto found = gpuMeshes_.find(mesh);
+    if (found == gpuMeshes_.end() || found->second.skinnedForFrame == fenceValue_) continue;
+    GpuMesh& gpu = found->second;
+    gpu.skinnedForFrame = fenceValue_;
+    SkinMatrices skin;
+    bool gathered = false;
+    for (int64_t gi = 0; gi < mesh->geometries.count() && static_cast<std::size_t>(gi) < gpu.geometries.size(); ++gi) {
+      GpuMesh::Geometry& buffers = gpu.geometries[static_cast<std::size_t>(gi)];
+      if (!buffers.followsPose || buffers.vertices.mapped == nullptr) continue;
+      if (!gathered) GatherSkinMatrices(*mesh, skin);
+      gathered = true;
+      // The previous frame's draws are complete (every frame is waited for), so the buffer is
+      // free to rewrite.
+      SkinVertices(**mesh->geometries.at(gi), skin, static_cast<ModelVertex*>(buffers.vertices.mapped));
+    }
+  }
+}
+
 void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists) {
+  // Skinned once here; the light and scene passes both draw the result.
+  skinForFrame(lists.first);
+  skinForFrame(lists.second);
+  skinForFrame(lists.third);
   const uint32_t w = static_cast<uint32_t>(options_.renderWidth);
   const uint32_t h = static_cast<uint32_t>(options_.renderHeight);
   const uint32_t w2 = depth_.width, h2 = depth_.height;

@@ -36,10 +36,14 @@ struct SlotBinding {
 // The GPU side of one MeshSet: per geometry a vertex buffer and per submesh an index buffer.
 struct GpuMesh {
   struct Geometry {
+    // Host-visible; holds the vertices already in the object's space (see vertex_skinning.h):
+    // written once at upload, or every frame when `followsPose`.
     GpuBuffer vertices;
     std::vector<GpuBuffer> indices;
+    bool followsPose = false;  // bone-weighted: skinned again for each frame's pose
   };
   std::vector<Geometry> geometries;
+  uint64_t skinnedForFrame = 0;  // the frame (fence value) its vertices were last skinned for
   // Some vertex is bone-weighted. The light pass's shaders make only such meshes cast shadows
   // (the ground receives them), so the light pass skips the others: they would draw nothing.
   bool castsShadow = false;
@@ -135,6 +139,7 @@ class RenderDevice {
   bool recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record);
 
   void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
+  void skinForFrame(const std::vector<const MeshSet*>& list);
   void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly = false);
   void drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh);
   void pushBuffer(VkCommandBuffer cmd, uint32_t binding, VkBuffer buffer, VkDeviceSize offset,

@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "render/device_internals.h"
+#include "scene/vertex_skinning.h"
 
 using namespace device_detail;
 
@@ -88,13 +89,16 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
   for (int64_t i = 0; i < mesh.geometries.count(); ++i) {
     const GpuGeometry& geometry = **mesh.geometries.at(i);
     GpuMesh::Geometry g;
-    for (const ModelVertex& v : geometry.vertices) {
-      for (const BoneWeight& b : v.bones) gpu.castsShadow = gpu.castsShadow || b.weight > 1e-7f;
-    }
+    g.followsPose = HasBoneWeights(geometry);
+    gpu.castsShadow = gpu.castsShadow || g.followsPose;
     VkDeviceSize bytes = geometry.vertices.size() * sizeof(ModelVertex);
     if (bytes > 0) {
       if (!createBuffer(bytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, true, g.vertices, error)) return false;
-      std::memcpy(g.vertices.mapped, geometry.vertices.data(), bytes);
+      // Without weights only the bind shape moves the vertices, once; weighted ones are skinned
+      // for each frame before it is drawn.
+      SkinMatrices identity;
+      identity.fill(kIdentityMatrix);
+      SkinVertices(geometry, identity, static_cast<ModelVertex*>(g.vertices.mapped));
     }
     for (const auto& list : geometry.indexLists) {
       GpuBuffer indices;

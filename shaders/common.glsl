@@ -47,27 +47,9 @@ const float kShadowRadius = 48.0;
 // The follow view's eye sits this far from its target: |(100, 100, 60)|.
 const float kFollowDistance = 153.6229;
 
-// Bone-weighted position and normal in model space; a vertex without weights stays as it is.
-void skinVertex(vec3 position, vec3 normal, vec2 bones[8], out vec4 skinnedPosition,
-                out vec3 skinnedNormal) {
-  vec4 p = vec4(position, 1.0) * object.bindShape;
-  vec4 q = vec4(normal, 0.0) * object.bindShape;
-  vec4 sumP = vec4(0.0);
-  vec3 sumQ = vec3(0.0);
-  float total = 0.0;
-  for (int i = 0; i < 8; ++i) {
-    int bone = int(bones[i].x);
-    float weight = bones[i].y;
-    if (weight > 1e-7 && bone >= 0 && bone < 32) {
-      mat4 s = object.skin[bone];
-      sumP += weight * (p * s);
-      sumQ += weight * (q * s).xyz;
-      total += weight;
-    }
-  }
-  skinnedPosition = total > 0.0 ? sumP : p;
-  skinnedNormal = total > 0.0 ? sumQ : q.xyz;
-}
+// Vertices arrive in the object's space: the render device applies the bind-shape matrix and
+// the bones' skinning on the CPU, once per frame, rather than every pass's vertex shader again
+// (the per-object constants still carry both).
 
 // The point the follow view looks at: its eye plus the fixed distance along its view axis.
 vec3 followTarget() {
@@ -97,7 +79,12 @@ float lightDepthOf(vec3 worldPosition) { return (vec4(worldPosition, 1.0) * fram
 float lightVisibility(vec4 clip, float depth, float bias) {
   vec2 ndc = clip.xy / clip.w;
   vec2 uv = vec2(ndc.x * 0.5 + 0.5, 0.5 - ndc.y * 0.5);
-  if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)))) return 1.0;
+  bool offMap = any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0)));
+  // Points off the map look up one fixed texel and ignore it. A CPU rasterizer runs the lookup
+  // for them anyway (both sides of a branch run, masked), and the ground far from the character
+  // would otherwise read texels scattered over the whole map: cache and TLB misses that cost
+  // more than the rest of the ground's shading.
+  uv = offMap ? vec2(0.5) : uv;
   // The four texels around the point in one gather, each compared, blended by the point's place
   // between them: soft edges for the price of one lookup.
   vec2 size = vec2(textureSize(sampler2D(t2, s0), 0));
@@ -107,7 +94,7 @@ float lightVisibility(vec4 clip, float depth, float bias) {
   // A cleared texel (0) holds no occluder.
   vec4 lit = vec4(lessThanEqual(occluders, vec4(0.0))) + vec4(lessThanEqual(vec4(depth - bias), occluders));
   lit = min(lit, vec4(1.0));
-  return mix(mix(lit.w, lit.z, f.x), mix(lit.x, lit.y, f.x), f.y);
+  return offMap ? 1.0 : mix(mix(lit.w, lit.z, f.x), mix(lit.x, lit.y, f.x), f.y);
 }
 
 // Lambert and Blinn-Phong lighting under the scene's one light, with shadows.
@@ -119,7 +106,12 @@ vec3 shade(vec3 base, vec3 worldPosition, vec3 normal, vec3 viewDirection, vec4 
   float diffuse = max(dot(n, toLight), 0.0);
   float visible = diffuse > 0.0 ? lightVisibility(lightCoord, lightDepth, bias) : 0.0;
   vec3 halfway = normalize(toLight + viewDirection);
-  float highlight = pow(max(dot(n, halfway), 0.0), 24.0) * visible;
+  // x^24 by squaring: pow() is a logarithm and an exponential on the CPU rasterizer.
+  float h2 = max(dot(n, halfway), 0.0);
+  h2 *= h2;
+  float h8 = h2 * h2;
+  h8 *= h8;
+  float highlight = h8 * h8 * h8 * visible;
   vec3 sky = mix(vec3(0.32, 0.3, 0.3), vec3(0.45, 0.47, 0.52), n.z * 0.5 + 0.5);
   vec3 ambient = base * (material.ambient.rgb * 0.6 + sky * 0.5);
   vec3 lit = base * frame.lightColors[0].rgb * strength * diffuse * visible * 1.6;

@@ -23,7 +23,8 @@ void main() {
   if (!gl_FrontFacing) n = -n;  // the inside of a bone seen through a gap
   vec3 color = shade(base, worldPosition, n, worldView, lightCoord, lightDepth, 0.2);
   // A cool rim light separates the bones from the ground.
-  float rim = pow(1.0 - max(dot(normalize(viewNormal), viewDirection), 0.0), 3.0);
+  float facing = 1.0 - max(dot(normalize(viewNormal), viewDirection), 0.0);
+  float rim = facing * facing * facing;
   color += vec3(0.18, 0.2, 0.24) * rim;
   outColor = vec4(min(color, vec3(0.98)), 1.0);
   outGeometry = vec4(normalize(viewNormal), length(viewPosition));

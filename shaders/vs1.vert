@@ -18,9 +18,8 @@ layout(location = 5) out vec4 lightCoord;
 layout(location = 6) out float lightDepth;
 
 void main() {
-  vec4 p;
-  vec3 n;
-  skinVertex(inPosition, inNormal, inBones, p, n);
+  vec4 p = vec4(inPosition, 1.0);
+  vec3 n = inNormal;
   vec4 world = p * object.world;
   vec3 normal = normalize((vec4(n, 0.0) * object.normalMatrix).xyz);
   vec3 toLight = normalize(frame.lightPositions[0].xyz - world.xyz);

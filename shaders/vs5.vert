@@ -21,9 +21,7 @@ void main() {
     gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
     return;
   }
-  vec4 p;
-  vec3 n;
-  skinVertex(inPosition, inNormal, inBones, p, n);
+  vec4 p = vec4(inPosition, 1.0);
   vec3 world = (p * object.world).xyz;
   vec4 view = vec4(world, 1.0) * frame.lightView;
   vec4 clip = lightClip(world);

@@ -17,9 +17,8 @@ layout(location = 6) out float lightDepth;
 layout(location = 4) out vec3 viewNormal;
 
 void main() {
-  vec4 p;
-  vec3 n;
-  skinVertex(inPosition, inNormal, inBones, p, n);
+  vec4 p = vec4(inPosition, 1.0);
+  vec3 n = inNormal;
   vec4 world = p * object.world;
   worldPosition = world.xyz;
   worldNormal = (vec4(n, 0.0) * object.normalMatrix).xyz;
