@@ -409,11 +409,12 @@ TEST_F(Desktop, WindowFrameButtonsWalkingDraggingAndMaximizing) {
     Rect d = screenRect(displayWindow());
     return d.x == 4 && d.y == 36 && d.width == 1912 && d.height == 1040;
   }));
-  buttons = buttonRects();
+  // The buttons move after the window does.
+  EXPECT_TRUE(retry(2s, [&] {
+    buttons = buttonRects();
+    return buttons.size() == 3 && buttons[0].x == 1874 && buttons[1].x == 1836 && buttons[2].x == 1798;
+  }));
   ASSERT_EQ(buttons.size(), 3u);
-  EXPECT_EQ(buttons[0].x, 1874);
-  EXPECT_EQ(buttons[1].x, 1836);
-  EXPECT_EQ(buttons[2].x, 1798);
   click({buttons[1].x + 14, buttons[1].y + 14});
   EXPECT_TRUE(retry(5s, [&] {
     Rect r = screenRect(window_);
@@ -421,7 +422,11 @@ TEST_F(Desktop, WindowFrameButtonsWalkingDraggingAndMaximizing) {
   }));
 
   // Minimize iconifies.
-  buttons = buttonRects();
+  EXPECT_TRUE(retry(2s, [&] {
+    buttons = buttonRects();
+    return buttons.size() == 3 && buttons[2].x == dragged.x + 1249;
+  }));
+  ASSERT_EQ(buttons.size(), 3u);
   click({buttons[2].x + 14, buttons[2].y + 14});
   EXPECT_TRUE(retry(5s, [&] {
     XWindowAttributes a;
