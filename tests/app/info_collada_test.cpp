@@ -118,6 +118,11 @@ class InfoCollada : public testing::Test {
     write(root_ / "walker.mdl", kWalkerMdl);
     write(root_ / "walk.ani", kWalkerAni);
     write(root_ / "Walker.dae", kWalkerDae);
+    // The texture both name, a 1 x 1 PNG, so that the document's image reads.
+    write(root_ / "skin.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90\x77\x53\xde"
+                                          "\0\0\0\x0cIDATx\x9c\x63\xf8\xff\xff\x3f\0\x05\xfe\x02\xfe\x0d\xef\x46\xb8"
+                                          "\0\0\0\0IEND\xae\x42\x60\x82",
+                                          69));
   }
   void TearDown() override { fs::remove_all(root_); }
   std::string at(const char* name) const { return (root_ / name).string(); }

@@ -53,12 +53,23 @@ const std::map<std::string, Expected>& expectedCounts() {
 
 fs::path colladaDir() { return fs::path(MV_TESTDATA_DIR) / "collada"; }
 
-// Imports through the file entry point; fails the test on any line on stderr.
+// Imports through the file entry point; fails the test on any line on stderr but the warnings
+// about image files that the exporters name and their repositories do not ship.
 bool importQuietly(ModelData& model, const fs::path& file) {
   testing::internal::CaptureStderr();
   bool ok = importCollada(model, file);
   std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(messages.empty()) << messages;
+  std::string unexpected;
+  for (std::size_t at = 0; at < messages.size();) {
+    std::size_t end = messages.find('\n', at);
+    end = end == std::string::npos ? messages.size() : end + 1;
+    const std::string line = messages.substr(at, end - at);
+    if (line.find(": warning: image \"") == std::string::npos || line.find(") does not exist") == std::string::npos) {
+      unexpected += line;
+    }
+    at = end;
+  }
+  EXPECT_TRUE(unexpected.empty()) << unexpected;
   return ok;
 }
 
