@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/collada/collada_transform.h"
+
 std::unique_ptr<ModelScene> identityScene(const ModelData& model) {
   auto scene = std::make_unique<ModelScene>();
   for (std::size_t g = 0; g < model.geometries.size(); ++g) {
@@ -18,14 +20,6 @@ std::unique_ptr<ModelScene> identityScene(const ModelData& model) {
 
 namespace {
 
-// M * (x, y, z, 1) for a matrix in file order (column vectors).
-void place(const Matrix4& m, const float* in, double out[3]) {
-  for (int r = 0; r < 3; ++r) {
-    out[r] = static_cast<double>(m[r * 4]) * in[0] + static_cast<double>(m[r * 4 + 1]) * in[1] +
-             static_cast<double>(m[r * 4 + 2]) * in[2] + m[r * 4 + 3];
-  }
-}
-
 // The positions the geometry's primitives draw, each once, at the bind shape when skinned.
 void fillPoints(const Geometry& geometry, const SceneGeometry& sceneGeometry, bool skinned,
                 std::vector<float>& out) {
@@ -39,9 +33,9 @@ void fillPoints(const Geometry& geometry, const SceneGeometry& sceneGeometry, bo
       if (p == nullptr || used[static_cast<std::size_t>(index)]) continue;
       used[static_cast<std::size_t>(index)] = true;
       if (skinned) {
-        double shaped[3];
-        place(geometry.bindShapeMatrix, p, shaped);
-        for (double v : shaped) out.push_back(static_cast<float>(v));
+        float shaped[3];
+        collada::transformPoint(geometry.bindShapeMatrix, p, shaped);
+        out.insert(out.end(), shaped, shaped + 3);
       } else {
         out.insert(out.end(), p, p + 3);
       }
@@ -82,11 +76,10 @@ SceneBounds sceneBounds(const ModelData& model, const ModelScene& scene) {
   std::vector<std::vector<float>> corners(scene.geometries.size() * 2);
   std::vector<bool> filled(scene.geometries.size() * 2, false);
   SceneBounds bounds;
-  auto add = [&](const double v[3]) {
+  auto add = [&](const float v[3]) {
     for (int k = 0; k < 3; ++k) {
-      const float f = static_cast<float>(v[k]);
-      if (bounds.empty || f < bounds.min[k]) bounds.min[k] = f;
-      if (bounds.empty || f > bounds.max[k]) bounds.max[k] = f;
+      if (bounds.empty || v[k] < bounds.min[k]) bounds.min[k] = v[k];
+      if (bounds.empty || v[k] > bounds.max[k]) bounds.max[k] = v[k];
     }
     bounds.empty = false;
   };
@@ -103,8 +96,8 @@ SceneBounds sceneBounds(const ModelData& model, const ModelScene& scene) {
         static_cast<int64_t>(points[slot].size() / 3) <= budget ? points[slot] : corners[slot];
     budget -= static_cast<int64_t>(list.size() / 3);
     for (std::size_t i = 0; i + 2 < list.size(); i += 3) {
-      double v[3];
-      place(instance.world, &list[i], v);
+      float v[3];
+      collada::transformPoint(instance.world, &list[i], v);
       add(v);
     }
   }
