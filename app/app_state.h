@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <memory>
 
 #include "app/viewer_config.h"
@@ -46,6 +48,8 @@ struct AppState {
   CCustomButton* maximizeButton = nullptr;
   int32_t colorKey[3] = {255, 255, 255};
   bool shapeHoles = false;  // the main window currently has colour-key holes
+  // More for the bar after the frame-rate text (the model view's animation), from any thread.
+  std::function<std::string()> barExtraText;
   // Called by the close action once config.ini is written: ends the message loop.
   int exitCode = 1;
 };

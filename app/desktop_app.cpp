@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/input_thread.h"
 #include "app/main_window.h"
+#include "app/model_view_setup.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/title_buttons.h"
@@ -21,10 +22,56 @@
 #include "render/render_device.h"
 #include "render/window_presenter.h"
 #include "scene/camera.h"
+#include "scene/model_view.h"
 #include "scene/scene.h"
 #include "sound/sound_mixer.h"
 
-int RunDesktop(bool printStats) {
+namespace {
+
+// Mouse input of the display window while it shows a model: left-drag orbits (with shift it
+// pans), middle-drag pans, the wheel zooms.
+struct ViewDrag {
+  bool active = false;
+  DragMode mode = DragMode::kOrbit;
+  int lastX = 0, lastY = 0;
+};
+
+void modelViewMouse(WindowSystem& windows, XWindow window, ModelView& model, ViewDrag& drag, WindowMessage message,
+                    const MessageArgs& a) {
+  switch (message) {
+    case WindowMessage::LeftDown:
+    case WindowMessage::MiddleDown:
+      drag.active = true;
+      drag.mode = message == WindowMessage::MiddleDown || a.shift ? DragMode::kPan : DragMode::kOrbit;
+      drag.lastX = a.rootX;
+      drag.lastY = a.rootY;
+      windows.capture(window);
+      break;
+    case WindowMessage::MouseMove:
+      if (!drag.active) break;
+      model.Drag(static_cast<float>(a.rootX - drag.lastX), static_cast<float>(a.rootY - drag.lastY), drag.mode);
+      drag.lastX = a.rootX;
+      drag.lastY = a.rootY;
+      break;
+    case WindowMessage::LeftUp:
+    case WindowMessage::MiddleUp:
+      if (!drag.active) break;
+      drag.active = false;
+      windows.releaseCapture();
+      break;
+    case WindowMessage::Wheel:
+      model.Wheel(a.wheel);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int RunDesktop(const DesktopOptions& desktopOptions) {
+  const bool printStats = desktopOptions.printStats;
+  const bool showModel = !desktopOptions.model.empty();
   WindowSystem windows;
   std::string error;
   if (!windows.open(&error)) {
@@ -44,8 +91,13 @@ int RunDesktop(bool printStats) {
   // The main window, hidden until everything is loaded.
   DisplayView view;
   std::unique_ptr<WindowPresenter> presenter;
-  auto displayResized = [&presenter] {
+  auto displayResized = [&presenter, &state, &view, showModel] {
     if (presenter) presenter->windowResized();
+    if (!showModel) return;
+    // The model view renders at its window's size.
+    PixelRect r = displayRect(state.maximized ? state.screenWidth : state.mainWidth,
+                              state.maximized ? state.screenHeight : state.mainHeight, state.barHeight);
+    view.requestedRenderSize.store(packRenderSize(r.width, r.height));
   };
   windows.registerClass("CLASS_MAINWINDOW", [&](XWindow window, WindowMessage message, const MessageArgs& args) {
     if (auto* s = static_cast<AppState*>(windows.userData(window))) MainWindowProcedure(*s, message, args, displayResized);
@@ -55,16 +107,23 @@ int RunDesktop(bool printStats) {
   windows.setUserData(state.mainWindow, &state);
 
   // The display view: its child window, the render device, the scene and the camera.
-  windows.registerClass("CLASS_DISPWINDOW", [](XWindow, WindowMessage, const MessageArgs&) {});
+  ModelView* shownModel = nullptr;
+  ViewDrag drag;
+  windows.registerClass("CLASS_DISPWINDOW", [&](XWindow window, WindowMessage message, const MessageArgs& args) {
+    if (shownModel != nullptr) modelViewMouse(windows, window, *shownModel, drag, message, args);
+  });
   PixelRect d = displayRect(state.mainWidth, state.mainHeight, state.barHeight);
   state.displayWindow = windows.createWindow("CLASS_DISPWINDOW", "ModelViewer", state.mainWindow, d.x, d.y, d.width, d.height);
   windows.setUserData(state.displayWindow, &view);
   view.windowWidth = d.width;
   view.windowHeight = d.height;
-  view.renderWidth = 1920;
-  view.renderHeight = 1080;
+  view.renderWidth = showModel ? d.width : 1920;
+  view.renderHeight = showModel ? d.height : 1080;
   RenderDevice device;
   RenderDeviceOptions options;
+  options.renderWidth = view.renderWidth;
+  options.renderHeight = view.renderHeight;
+  if (showModel) options.shadowSize = kModelViewShadowSize;
   options.instanceExtensions = WindowPresenter::instanceExtensions();
   if (!device.create(options, &error)) {
     std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
@@ -112,12 +171,25 @@ int RunDesktop(bool printStats) {
   state.maximizeButton = &maximizeButton;
   state.minimizeButton = &minimizeButton;
 
-  // The scene: the skeleton, its animations, the field.
+  // The scene: the skeleton, its animations, the field; or the model asked for.
   StartupScene contents;
-  LoadStartupScene(scene, camera, contents, device.textureLoader());
-  if (!UploadStartupScene(device, contents, &error)) {
-    std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
-    return 1;
+  ModelView modelView(&camera);
+  if (showModel) {
+    if (!LoadModelView(modelView, scene, camera, device, desktopOptions.model, desktopOptions.animations,
+                       view.renderWidth, view.renderHeight)) {
+      return 1;
+    }
+    shownModel = &modelView;
+    state.barExtraText = [&modelView] { return modelView.StatusText(); };
+    view.renderSizeChanged = [&camera, &modelView](int32_t width, int32_t height) {
+      SetModelViewSize(modelView, camera, width, height);
+    };
+  } else {
+    LoadStartupScene(scene, camera, contents, device.textureLoader());
+    if (!UploadStartupScene(device, contents, &error)) {
+      std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+      return 1;
+    }
   }
 
   // Running: the window, the two worker threads and the one-second repaint.
@@ -142,7 +214,8 @@ int RunDesktop(bool printStats) {
   if (view.inputThread.joinable()) view.inputThread.join();
   if (printStats) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton});
+    PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton,
+                           showModel ? &modelView : nullptr});
   }
   presenter.reset();
   XCloseDisplay(frameDisplay);

@@ -5,4 +5,16 @@
 // the window has closed.
 #pragma once
 
-int RunDesktop(bool printStats = false);
+#include <string>
+#include <vector>
+
+struct DesktopOptions {
+  bool printStats = false;
+  // A model to show instead of the start-up scene (app/model_view in scene/), with animation
+  // files; empty: the start-up scene. A model that cannot be loaded ends the program with
+  // status 1 and one line on stderr before any window shows.
+  std::string model;
+  std::vector<std::string> animations;
+};
+
+int RunDesktop(const DesktopOptions& options = {});

@@ -52,6 +52,10 @@ void PaintFrame(cairo_t* cr, const AppState& s, int width, int height, double fp
                         channel(s.backColor.a));
   cairo_move_to(cr, x, y + extents.ascent);
   std::string text = FpsText(fps);
+  if (s.barExtraText) {
+    std::string extra = s.barExtraText();
+    if (!extra.empty()) text += "  " + extra;
+  }
   cairo_show_text(cr, text.c_str());
   cairo_restore(cr);
 }

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/model_view_setup.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
@@ -14,6 +15,7 @@
 #include "render/frame_thread.h"
 #include "render/render_device.h"
 #include "scene/camera.h"
+#include "scene/model_view.h"
 #include "scene/scene.h"
 
 namespace {
@@ -64,16 +66,38 @@ bool writeScreenshot(RenderDevice& device, const std::string& path) {
 
 }  // namespace
 
+// "640x480": each side 1 to 16384.
+bool parseSize(const std::string& s, int32_t& width, int32_t& height) {
+  std::size_t x = s.find('x');
+  int64_t w = 0, h = 0;
+  if (x == std::string::npos || !parseCount(s.substr(0, x), w) || !parseCount(s.substr(x + 1), h)) return false;
+  if (w < 1 || h < 1 || w > 16384 || h > 16384) return false;
+  width = static_cast<int32_t>(w);
+  height = static_cast<int32_t>(h);
+  return true;
+}
+
 std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args, std::string& error) {
   HeadlessOptions options;
+  bool framesGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool hasValue = i + 1 < args.size();
     if (a == "--frames" && hasValue) {
+      framesGiven = true;
       if (!parseCount(args[++i], options.frames) || options.frames < 1) {
         error = "--frames needs a positive number";
         return std::nullopt;
       }
+    } else if (a == "--size" && hasValue) {
+      if (!parseSize(args[++i], options.width, options.height)) {
+        error = "--size needs WIDTHxHEIGHT, each 1 to 16384";
+        return std::nullopt;
+      }
+    } else if (a == "--ani" && hasValue) {
+      options.animations.push_back(args[++i]);
+    } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
+      options.model = a;
     } else if (a == "--screenshot" && hasValue) {
       options.screenshot = args[++i];
     } else if (a == "--hold" && hasValue) {
@@ -94,13 +118,25 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
       return std::nullopt;
     }
   }
+  if (options.model.empty() && (!options.animations.empty() || options.width != 1280 || options.height != 720)) {
+    error = "--ani and --size need a MODEL";
+    return std::nullopt;
+  }
+  // A picture of a model is one frame unless asked for more.
+  if (!options.model.empty() && !framesGiven) options.frames = 1;
   return options;
 }
 
 int RunHeadless(const HeadlessOptions& options) {
+  const bool showModel = !options.model.empty();
   RenderDevice device;
   RenderDeviceOptions deviceOptions;
   deviceOptions.validation = options.validation;
+  if (showModel) {
+    deviceOptions.renderWidth = options.width;
+    deviceOptions.renderHeight = options.height;
+    deviceOptions.shadowSize = kModelViewShadowSize;
+  }
   std::string error;
   if (!device.create(deviceOptions, &error)) {
     std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
@@ -113,7 +149,13 @@ int RunHeadless(const HeadlessOptions& options) {
   MainWindowLayout layout = computeMainWindowLayout(1920, 1080, 96);
   camera.aspect = cameraAspect(layout.mainWidth, layout.mainHeight);
   StartupScene contents;
-  if (!options.emptyScene) {
+  ModelView modelView(&camera);
+  if (showModel) {
+    if (!LoadModelView(modelView, scene, camera, device, options.model, options.animations, options.width,
+                       options.height)) {
+      return 1;
+    }
+  } else if (!options.emptyScene) {
     LoadStartupScene(scene, camera, contents, device.textureLoader());
     if (!UploadStartupScene(device, contents, &error)) {
       std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
@@ -140,7 +182,9 @@ int RunHeadless(const HeadlessOptions& options) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   if (!options.screenshot.empty() && !writeScreenshot(device, options.screenshot)) return 1;
-  if (options.stats) {
+  if (options.stats && showModel) {
+    PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), nullptr, &modelView});
+  } else if (options.stats) {
     // One scene step per frame: replays of scripted keys stay deterministic.
     PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), contents.skeleton});
   }

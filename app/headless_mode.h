@@ -19,6 +19,11 @@ struct HeadlessOptions {
   bool stats = false;
   bool validation = false;  // Vulkan validation layers; any message fails the run
   bool emptyScene = false;  // the three passes with nothing loaded: the floor of a frame's cost
+  // A model to picture instead of the start-up scene, framed as the window frames it, with
+  // animation files; the picture is `width` x `height` and one frame unless --frames says.
+  std::string model;
+  std::vector<std::string> animations;
+  int32_t width = 1280, height = 720;
 };
 
 // Parses the arguments after "--headless". Returns nothing, with a message in `error`, on a

@@ -13,8 +13,11 @@ namespace {
 void printUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: modelviewer [--stats]\n"
+               "       modelviewer MODEL [--ani ANIM]... [--stats]\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
+               "       modelviewer --headless MODEL [--ani ANIM]... [--size WxH] [--frames N]\n"
+               "                   [--screenshot FILE.png] [--stats] [--validate]\n"
                "       %s\n"
                "       modelviewer --help | --version\n",
                kInfoUsage);
@@ -48,6 +51,18 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "--info") {
     return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
-  if (args.size() > 1 || (args.size() == 1 && args[0] != "--stats")) return usage("unknown option: " + args.back());
-  return RunDesktop(!args.empty());
+  DesktopOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--stats") {
+      options.printStats = true;
+    } else if (a == "--ani" && i + 1 < args.size() && !options.model.empty()) {
+      options.animations.push_back(args[++i]);
+    } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
+      options.model = a;
+    } else {
+      return usage(a == "--ani" ? "--ani needs a MODEL before it and a file after it" : "unknown option: " + a);
+    }
+  }
+  return RunDesktop(options);
 }

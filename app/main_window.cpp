@@ -158,5 +158,9 @@ void MainWindowProcedure(AppState& s, WindowMessage message, const MessageArgs& 
     case WindowMessage::CloseRequest:
       CloseViewer();  // a close from the window manager does what the close button does
       break;
+    case WindowMessage::MiddleDown:
+    case WindowMessage::MiddleUp:
+    case WindowMessage::Wheel:
+      break;
   }
 }

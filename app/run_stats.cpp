@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "scene/character.h"
 #include "scene/mesh_set.h"
+#include "scene/model_view.h"
 
 namespace {
 
@@ -18,7 +19,37 @@ void PrintRunStats(std::FILE* out, const RunStats& stats) {
   std::fprintf(out, ", \"fps\": ");
   jsonNumber(out, stats.seconds > 0 ? static_cast<double>(stats.frames) / stats.seconds : 0.0);
   std::fprintf(out, ", \"device\": \"%s\"", stats.device.c_str());
-  if (stats.skeleton != nullptr && stats.skeleton->meshSet != nullptr) {
+  auto vector3 = [out](const float* v) {
+    std::fprintf(out, "[");
+    for (int i = 0; i < 3; ++i) {
+      if (i) std::fprintf(out, ", ");
+      jsonNumber(out, v[i]);
+    }
+    std::fprintf(out, "]");
+  };
+  if (stats.modelView != nullptr) {
+    const ModelView& m = *stats.modelView;
+    const OrbitCamera orbit = m.orbitNow();
+    float eye[3];
+    orbit.eye(eye);
+    std::fprintf(out, ", \"model\": {\"bounds\": {\"min\": ");
+    vector3(m.bounds().min);
+    std::fprintf(out, ", \"max\": ");
+    vector3(m.bounds().max);
+    std::fprintf(out, "}, \"viewScale\": ");
+    jsonNumber(out, m.viewScale());
+    std::fprintf(out, ", \"camera\": {\"eye\": ");
+    vector3(eye);
+    std::fprintf(out, ", \"target\": ");
+    vector3(orbit.target);
+    std::fprintf(out, ", \"yaw\": ");
+    jsonNumber(out, orbit.yaw);
+    std::fprintf(out, ", \"pitch\": ");
+    jsonNumber(out, orbit.pitch);
+    std::fprintf(out, ", \"distance\": ");
+    jsonNumber(out, orbit.distance);
+    std::fprintf(out, "}, \"animation\": \"%s\", \"animations\": %d}", m.StatusText().c_str(), m.animationCount());
+  } else if (stats.skeleton != nullptr && stats.skeleton->meshSet != nullptr) {
     const CSkelton& s = *stats.skeleton;
     std::fprintf(out, ", \"skeleton\": {\"position\": [");
     for (int i = 0; i < 3; ++i) {

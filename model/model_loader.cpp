@@ -32,6 +32,12 @@ ModelFormat modelFormatOf(const std::filesystem::path& fileName) {
   return ModelFormat::kUnknown;
 }
 
+ModelFormat modelFormatOfAnyCase(const std::filesystem::path& fileName) {
+  std::string name = fileName.filename().string();
+  for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return modelFormatOf(name);
+}
+
 CurrentFolderScope::CurrentFolderScope(const std::filesystem::path& folder) {
   if (folder.empty()) return;
   std::error_code ec;
@@ -56,7 +62,11 @@ CurrentFolderScope::~CurrentFolderScope() {
 
 bool loadModelFile(ModelData& model, const std::filesystem::path& path,
                    const std::function<void()>& inFolder) {
-  const ModelFormat format = modelFormatOf(path);
+  return loadModelFileAs(model, path, modelFormatOf(path), inFolder);
+}
+
+bool loadModelFileAs(ModelData& model, const std::filesystem::path& path, ModelFormat format,
+                     const std::function<void()>& inFolder) {
   if (format == ModelFormat::kUnknown) {
     std::fprintf(stderr, "%s: not a model file (the name must end in .mdl or .dae)\n",
                  path.c_str());

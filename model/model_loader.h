@@ -14,6 +14,8 @@ enum class ModelFormat { kUnknown, kMdl, kCollada };
 
 // By the suffix of the file name, compared case-sensitively: ".mdl" or ".dae".
 ModelFormat modelFormatOf(const std::filesystem::path& fileName);
+// The same with the suffix in any letter case (".DAE", ".Mdl"), as other tools name files.
+ModelFormat modelFormatOfAnyCase(const std::filesystem::path& fileName);
 
 // Makes `folder` the current directory for the scope's lifetime (an empty folder leaves it as
 // it is), then restores the one that was current before.
@@ -42,3 +44,6 @@ class CurrentFolderScope {
 // cannot be opened, or the reader fails.
 bool loadModelFile(ModelData& model, const std::filesystem::path& path,
                    const std::function<void()>& inFolder = {});
+// As loadModelFile, with the reader that `format` names.
+bool loadModelFileAs(ModelData& model, const std::filesystem::path& path, ModelFormat format,
+                     const std::function<void()>& inFolder = {});

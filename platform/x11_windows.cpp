@@ -356,14 +356,24 @@ void WindowSystem::handleEvent(void* raw) {
     case Expose:
       if (e.xexpose.count == 0) dispatch(window, WindowMessage::Paint, {});
       break;
-    case ButtonPress:
+    case ButtonPress: {
+      MessageArgs args{e.xbutton.x, e.xbutton.y, e.xbutton.x_root, e.xbutton.y_root, 0, 0, 0};
+      args.shift = (e.xbutton.state & ShiftMask) != 0;
       if (e.xbutton.button == Button1) {
-        dispatch(window, WindowMessage::LeftDown, {e.xbutton.x, e.xbutton.y, e.xbutton.x_root, e.xbutton.y_root, 0, 0, 0});
+        dispatch(window, WindowMessage::LeftDown, args);
+      } else if (e.xbutton.button == Button2) {
+        dispatch(window, WindowMessage::MiddleDown, args);
+      } else if (e.xbutton.button == Button4 || e.xbutton.button == Button5) {
+        args.wheel = e.xbutton.button == Button4 ? 1 : -1;
+        dispatch(window, WindowMessage::Wheel, args);
       }
       break;
+    }
     case ButtonRelease:
       if (e.xbutton.button == Button1) {
         pointerMessage(window, WindowMessage::LeftUp, e.xbutton.x_root, e.xbutton.y_root);
+      } else if (e.xbutton.button == Button2) {
+        pointerMessage(window, WindowMessage::MiddleUp, e.xbutton.x_root, e.xbutton.y_root);
       }
       break;
     case MotionNotify: {

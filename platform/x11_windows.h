@@ -19,7 +19,7 @@
 typedef struct _XDisplay Display;
 using XWindow = unsigned long;
 
-enum class WindowMessage { Paint, Size, MouseMove, LeftDown, LeftUp, CloseRequest };
+enum class WindowMessage { Paint, Size, MouseMove, LeftDown, LeftUp, MiddleDown, MiddleUp, Wheel, CloseRequest };
 
 // Size types of the Size message.
 inline constexpr int kSizeRestored = 0;
@@ -31,6 +31,8 @@ struct MessageArgs {
   int rootX = 0, rootY = 0;  // the same on the screen
   int sizeType = 0;    // Size: restored, minimized or maximized
   int width = 0, height = 0;  // Size: the new client size
+  int wheel = 0;        // Wheel: +1 a notch away from the user, -1 towards
+  bool shift = false;   // LeftDown, MiddleDown: a shift key was held
 };
 
 using WindowProcedure = std::function<void(XWindow, WindowMessage, const MessageArgs&)>;

@@ -122,7 +122,7 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
   skinForFrame(lists.third);
   const uint32_t w = static_cast<uint32_t>(options_.renderWidth);
   const uint32_t h = static_cast<uint32_t>(options_.renderHeight);
-  const uint32_t w2 = depth_.width, h2 = depth_.height;
+  const uint32_t w2 = shadow_.width, h2 = shadow_.height;
   ringUsed_ = 0;
   // Every pass starts the same way: the pipeline layout and the frame constants at b0, and a
   // valid image at each texture binding its shaders read.

@@ -56,7 +56,27 @@ void CollectDrawLists(const Scene& scene, FrameDrawLists& lists) {
   collect(scene.thirdList, lists.third);
 }
 
+namespace {
+
+void followRequestedSize(DisplayView& view) {
+  const uint64_t requested = view.requestedRenderSize.exchange(0);
+  if (requested == 0) return;
+  const auto width = static_cast<int32_t>(requested >> 32), height = static_cast<int32_t>(requested & 0xFFFFFFFFu);
+  std::string error;
+  if (width <= 0 || height <= 0) return;  // a minimized window keeps the last size
+  if (!view.renderDevice->resize(width, height, &error)) {
+    std::fprintf(stderr, "Error: %s\n", error.c_str());
+    return;
+  }
+  view.renderWidth = width;
+  view.renderHeight = height;
+  if (view.renderSizeChanged) view.renderSizeChanged(width, height);
+}
+
+}  // namespace
+
 bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
+  followRequestedSize(view);
   Scene& scene = *view.scene;
   for (int i = 0; i < steps; ++i) {
     scene.UpdateObjects();

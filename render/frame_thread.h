@@ -77,6 +77,11 @@ struct DisplayView {
   int32_t frameTick = 1;
   int32_t windowWidth = 0, windowHeight = 0;
   int32_t renderWidth = 1920, renderHeight = 1080;
+  // A view that renders at its window's size: the UI thread stores the new size here
+  // (width << 32 | height) and the frame thread resizes the targets before its next frame,
+  // then tells `renderSizeChanged`. 0: no change asked for.
+  std::atomic<uint64_t> requestedRenderSize{0};
+  std::function<void(int32_t width, int32_t height)> renderSizeChanged;
   std::atomic<uint8_t> stopFlag{0};
   std::atomic<double> fps{0.0};  // read by the main window's painting
   // Counted by the frame thread; read once it has ended.
@@ -84,6 +89,10 @@ struct DisplayView {
   std::thread frameThread;
   std::thread inputThread;
 };
+
+inline uint64_t packRenderSize(int32_t width, int32_t height) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(width)) << 32 | static_cast<uint32_t>(height);
+}
 
 // The visible objects' MeshSets of the Scene's three lists.
 void CollectDrawLists(const Scene& scene, FrameDrawLists& lists);

@@ -65,6 +65,8 @@ struct FrameDrawLists {
 struct RenderDeviceOptions {
   int32_t renderWidth = 1920;
   int32_t renderHeight = 1080;
+  // The shadow target's side; 0: twice the render size in each direction.
+  int32_t shadowSize = 0;
   std::string shaderFolder = "shader";  // vs1.cso ... ps6.cso
   bool validation = false;              // Khronos validation with synchronization checks
   // Instance extensions a window system needs (e.g. surface creation); empty for headless.
@@ -95,6 +97,10 @@ class RenderDevice {
 
   // Uploads the vertex and index arrays that BuildMeshSet computed.
   bool upload(const MeshSet& mesh, std::string* error);
+
+  // Makes the targets `width` x `height` (the shadow target keeps its side, or stays twice the
+  // render size) after the GPU has finished with them. The next frame starts them afresh.
+  bool resize(int32_t width, int32_t height, std::string* error);
 
   // The frame constant image the camera writes, and the mapped buffer it is copied to.
   FrameConstantImage& frameConstants() { return frameConstantImage_; }
@@ -127,6 +133,8 @@ class RenderDevice {
   bool createInstance(std::string* error);
   bool chooseDevice(std::string* error);
   bool createTargets(std::string* error);
+  bool createSizedTargets(std::string* error);
+  void destroySizedTargets();
   bool createPipelines(std::string* error);
   bool createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible, GpuBuffer& out,
                     std::string* error);

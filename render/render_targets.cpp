@@ -2,29 +2,31 @@
 // buffer back for a screenshot.
 #include "render/render_device.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "render/device_internals.h"
 
 using namespace device_detail;
 
-bool RenderDevice::createTargets(std::string* error) {
+bool RenderDevice::createSizedTargets(std::string* error) {
   const uint32_t w = static_cast<uint32_t>(options_.renderWidth);
   const uint32_t h = static_cast<uint32_t>(options_.renderHeight);
-  // The depth buffer and the shadow target are twice the render size in each direction.
-  const uint32_t w2 = static_cast<uint32_t>(static_cast<float>(options_.renderWidth) * 2.0f);
-  const uint32_t h2 = static_cast<uint32_t>(static_cast<float>(options_.renderHeight) * 2.0f);
+  // The shadow target is twice the render size in each direction unless given a side; the depth
+  // buffer serves both the light pass and the scene pass, so it covers both.
+  uint32_t w2 = static_cast<uint32_t>(static_cast<float>(options_.renderWidth) * 2.0f);
+  uint32_t h2 = static_cast<uint32_t>(static_cast<float>(options_.renderHeight) * 2.0f);
+  if (options_.shadowSize > 0) w2 = h2 = static_cast<uint32_t>(options_.shadowSize);
   constexpr VkImageUsageFlags kTarget = VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
-  if (!createImage(w2, h2, kDepthFormat, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, VK_IMAGE_ASPECT_DEPTH_BIT, depth_, error) ||
+  if (!createImage(std::max(w, w2), std::max(h, h2), kDepthFormat, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT,
+                   VK_IMAGE_ASPECT_DEPTH_BIT, depth_, error) ||
       !createImage(w, h, kColorFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, sceneColor_, error) ||
       !createImage(w, h, kColorFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, overlay_, error) ||
       !createImage(w, h, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, layer0_, error) ||
       !createImage(w, h, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, layer1_, error) ||
       !createImage(w2, h2, kFloatFormat, kTarget, VK_IMAGE_ASPECT_COLOR_BIT, shadow_, error) ||
       !createImage(w, h, kColorFormat, VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT,
-                   VK_IMAGE_ASPECT_COLOR_BIT, backBuffer_, error) ||
-      !createImage(1, 1, kTextureFormat, VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT,
-                   VK_IMAGE_ASPECT_COLOR_BIT, fallbackTexture_, error)) {
+                   VK_IMAGE_ASPECT_COLOR_BIT, backBuffer_, error)) {
     return false;
   }
   // Slots in the order the targets are created.
@@ -33,7 +35,38 @@ bool RenderDevice::createTargets(std::string* error) {
   layer0Slot_ = slots_.allocate({layer0_.view}).value_or(-1);
   layer1Slot_ = slots_.allocate({layer1_.view}).value_or(-1);
   shadowSlot_ = slots_.allocate({shadow_.view}).value_or(-1);
+  return true;
+}
 
+void RenderDevice::destroySizedTargets() {
+  for (GpuImage* image : {&depth_, &sceneColor_, &overlay_, &layer0_, &layer1_, &shadow_, &backBuffer_}) {
+    destroyImage(*image);
+  }
+  for (int64_t* slot : {&sceneColorSlot_, &overlaySlot_, &layer0Slot_, &layer1Slot_, &shadowSlot_}) {
+    slots_.release(*slot);
+    *slot = -1;
+  }
+  destroyBuffer(readback_);  // sized for the old back buffer
+}
+
+bool RenderDevice::resize(int32_t width, int32_t height, std::string* error) {
+  if (width <= 0 || height <= 0) return fail(error, "cannot render an empty picture");
+  if (width == options_.renderWidth && height == options_.renderHeight) return true;
+  vkDeviceWaitIdle(device_);
+  destroySizedTargets();
+  options_.renderWidth = width;
+  options_.renderHeight = height;
+  // The new images hold nothing yet: the next frame's barriers start from no earlier access.
+  firstFrame_ = true;
+  return createSizedTargets(error);
+}
+
+bool RenderDevice::createTargets(std::string* error) {
+  if (!createSizedTargets(error) ||
+      !createImage(1, 1, kTextureFormat, VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT,
+                   VK_IMAGE_ASPECT_COLOR_BIT, fallbackTexture_, error)) {
+    return false;
+  }
   // Every sampled image starts readable, so the first frame's barriers are uniform; the
   // fallback texture is white.
   GpuBuffer staging;

@@ -89,8 +89,11 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
   for (int64_t i = 0; i < mesh.geometries.count(); ++i) {
     const GpuGeometry& geometry = **mesh.geometries.at(i);
     GpuMesh::Geometry g;
-    g.followsPose = HasBoneWeights(geometry);
-    gpu.castsShadow = gpu.castsShadow || g.followsPose;
+    // A weighted geometry casts shadows; only an animated MeshSet's follows the pose (a rigid
+    // object weighted to a bone that never moves is skinned once, here).
+    const bool weighted = HasBoneWeights(geometry);
+    g.followsPose = weighted && mesh.animated != 0;
+    gpu.castsShadow = gpu.castsShadow || weighted;
     VkDeviceSize bytes = geometry.vertices.size() * sizeof(ModelVertex);
     if (bytes > 0) {
       if (!createBuffer(bytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, true, g.vertices, error)) return false;

@@ -78,6 +78,7 @@ class CCharacterBase {
   std::atomic<float> heading{0};  // degrees, kept within 0 to 360 by the keyboard turns
   float walkFactor = 0;           // 0 to 1, frame thread only
   uint8_t visible = 1;
+  std::atomic<uint8_t> clockRunning{1};  // 0: the animation clock stands (a paused view)
   ModelData* model = nullptr;      // of the most recent Load
   MeshSet* meshSet = nullptr;
   ColliderSet* colliders = nullptr;

@@ -289,34 +289,50 @@ bool BuildMeshSet(MeshSet& set, const ModelData* model, uint8_t animated, std::s
 
   set.name = model->modelId;
   for (const auto& geometry : model->geometries) buildGeometry(set, *model, *geometry, loadedTexture);
-
-  for (const Bone* bone : model->bones) {
-    MeshBone* mb = set.newBone();
-    fillBone(*mb, *bone);
-    set.bones.append(mb);
-  }
-  buildBoneTree(set, *model);
-
+  CopyBones(set, *model);
   BuildAnimationTracks(set, *model);
   return true;
 }
 
-void BuildAnimationTracks(MeshSet& set, const ModelData& model) {
-  for (const auto& animationSet : model.animations) {
-    MeshAnimation* animation = set.newAnimation();
-    animation->name = animationSet->id;
-    for (const auto& track : animationSet->tracks) {
-      auto copy = std::make_unique<MeshBoneTrack>();
-      copy->target = track->target;
-      copy->bone = findBone(set, track->target);
-      copy->keyTimes = track->keyTimes;
-      copy->poses.reserve(track->poses.size());
-      for (const Matrix4& pose : track->poses) copy->poses.push_back(TransposeMatrix(pose));
-      animation->tracks.append(copy.get());
-      animation->store.push_back(std::move(copy));
-    }
-    set.animations.append(animation);
+void CopyBones(MeshSet& set, const ModelData& model) {
+  for (const Bone* bone : model.bones) {
+    MeshBone* mb = set.newBone();
+    fillBone(*mb, *bone);
+    set.bones.append(mb);
   }
+  buildBoneTree(set, model);
+}
+
+void BuildAnimationTracks(MeshSet& set, const ModelData& model) {
+  for (const auto& animationSet : model.animations) AppendAnimation(set, *animationSet);
+}
+
+void AppendAnimation(MeshSet& set, const AnimationSet& animationSet) {
+  MeshAnimation* animation = set.newAnimation();
+  animation->name = animationSet.id;
+  for (const auto& track : animationSet.tracks) {
+    auto copy = std::make_unique<MeshBoneTrack>();
+    copy->target = track->target;
+    copy->bone = findBone(set, track->target);
+    copy->keyTimes = track->keyTimes;
+    copy->poses.reserve(track->poses.size());
+    for (const Matrix4& pose : track->poses) copy->poses.push_back(TransposeMatrix(pose));
+    animation->tracks.append(copy.get());
+    animation->store.push_back(std::move(copy));
+  }
+  set.animations.append(animation);
+}
+
+void SetPlacement(MeshSet& set, const Matrix4& fileMatrix) {
+  set.placement = TransposeMatrix(fileMatrix);
+  Matrix4 linear = set.placement;
+  linear[12] = linear[13] = linear[14] = 0;
+  Matrix4 inverse;
+  float determinant[4];
+  MatrixInverse(inverse, determinant, linear);
+  bool usable = std::isfinite(determinant[0]) && std::fabs(determinant[0]) > 1e-30f;
+  for (float v : inverse) usable = usable && std::isfinite(v);
+  set.placementNormal = usable ? TransposeMatrix(inverse) : kIdentityMatrix;
 }
 
 void WriteObjectConstants(const MeshSet& set, const GpuGeometry& geometry,

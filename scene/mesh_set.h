@@ -104,6 +104,10 @@ class MeshSet {
   float materialFactor = 1.0f;
   Matrix4 worldMatrix = kIdentityMatrix;
   Matrix4 normalMatrix = kIdentityMatrix;
+  // Applied after scale, rotation and position: where a model's scene places this object. The
+  // normal matrix takes its inverse transpose (`placementNormal`).
+  Matrix4 placement = kIdentityMatrix;
+  Matrix4 placementNormal = kIdentityMatrix;
   float scale[4] = {1, 1, 1, 1};  // the fourth value scales collider radii
   float rotation[4] = {0, 0, 0, 1};  // degrees about x, y, z
   float position[4] = {0, 0, 0, 1};
@@ -151,6 +155,16 @@ bool BuildMeshSet(MeshSet& set, const ModelData* model, uint8_t animated, std::s
 // bound to the first bone of `set.bones` with the target id (or to none), key times copied,
 // poses transposed. Each call appends them all again.
 void BuildAnimationTracks(MeshSet& set, const ModelData& model);
+// Appends one AnimationSet as BuildAnimationTracks does for each.
+void AppendAnimation(MeshSet& set, const AnimationSet& animationSet);
+
+// The bones of `model` in its order, then their tree, as BuildMeshSet copies them.
+void CopyBones(MeshSet& set, const ModelData& model);
+
+// Sets `placement` to the transpose of `fileMatrix` (a matrix as model files write it) and
+// `placementNormal` to the inverse transpose of that, so that normals stay perpendicular under
+// any scale or shear; a singular placement leaves normals as they are.
+void SetPlacement(MeshSet& set, const Matrix4& fileMatrix);
 
 // The per-object constant block of one geometry's draws.
 inline constexpr int kMaxSkinMatrices = 32;

@@ -24,7 +24,9 @@ bool Scene::UpdateObjects() {
 
 bool Scene::AdvanceAnimationClocks(int32_t tick) {
   forEachObject([tick](CCharacterBase& c) {
-    if (c.meshSet != nullptr) c.meshSet->clock.fetch_add(tick, std::memory_order_relaxed);
+    if (c.meshSet != nullptr && c.clockRunning.load(std::memory_order_relaxed) != 0) {
+      c.meshSet->clock.fetch_add(tick, std::memory_order_relaxed);
+    }
   });
   return true;
 }

@@ -98,6 +98,13 @@ void UpdatePose(MeshSet& set) {
   MatrixMultiply(set.worldMatrix, a, t);
   MatrixMultiply(a, rx, ry);
   MatrixMultiply(set.normalMatrix, a, rz);
+  if (set.placement != kIdentityMatrix) {
+    // A placed object: its scene transform after its own.
+    MatrixMultiply(a, set.worldMatrix, set.placement);
+    set.worldMatrix = a;
+    MatrixMultiply(a, set.normalMatrix, set.placementNormal);
+    set.normalMatrix = a;
+  }
 
   if (set.animated == 0) return;
   int32_t index = set.animationIndex;

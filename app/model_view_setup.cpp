@@ -1,0 +1,34 @@
+#include "app/model_view_setup.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "render/render_device.h"
+#include "scene/camera.h"
+#include "scene/model_view.h"
+#include "scene/scene.h"
+
+bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, const std::string& model,
+                   const std::vector<std::string>& animations, int32_t width, int32_t height) {
+  SetModelViewSize(view, camera, width, height);
+  std::vector<std::filesystem::path> files(animations.begin(), animations.end());
+  if (!view.Load(model, files, device.textureLoader())) return false;
+  std::string error;
+  for (const MeshSet* mesh : view.drawnMeshSets()) {
+    if (!device.upload(*mesh, &error)) {
+      std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
+      return false;
+    }
+  }
+  view.AddTo(scene);
+  view.Update();  // the camera set before the first frame
+  return true;
+}
+
+void SetModelViewSize(ModelView& view, Camera& camera, int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return;
+  camera.width = width;
+  camera.height = height;
+  camera.aspect = static_cast<float>(width) / static_cast<float>(height);
+  view.SetViewport(width, height);
+}
