@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "platform/text.h"
+#include "scene/camera.h"
 #include "scene/character.h"
 #include "scene/mesh_set.h"
 #include "scene/model_view.h"
@@ -36,6 +37,10 @@ void PrintRunStats(std::FILE* out, const RunStats& stats) {
     vector3(m.bounds().min);
     std::fprintf(out, ", \"max\": ");
     vector3(m.bounds().max);
+    std::fprintf(out, "}, \"framed\": {\"min\": ");
+    vector3(m.framedBox().min);
+    std::fprintf(out, ", \"max\": ");
+    vector3(m.framedBox().max);
     std::fprintf(out, "}, \"viewScale\": ");
     jsonNumber(out, m.viewScale());
     std::fprintf(out, ", \"camera\": {\"eye\": ");
@@ -48,6 +53,10 @@ void PrintRunStats(std::FILE* out, const RunStats& stats) {
     jsonNumber(out, orbit.pitch);
     std::fprintf(out, ", \"distance\": ");
     jsonNumber(out, orbit.distance);
+    std::fprintf(out, ", \"fieldOfView\": ");
+    jsonNumber(out, m.camera != nullptr ? m.camera->fieldOfView : 45.0);
+    std::fprintf(out, ", \"aspect\": ");
+    jsonNumber(out, m.camera != nullptr ? m.camera->aspect : 1.0);
     std::fprintf(out, "}, \"animation\": \"%s\", \"animations\": %d}", m.StatusText().c_str(), m.animationCount());
   } else if (stats.skeleton != nullptr && stats.skeleton->meshSet != nullptr) {
     const CSkelton& s = *stats.skeleton;

@@ -286,6 +286,9 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
     frameRadius += (high[k] - low[k]) * (high[k] - low[k]) / 4;
   }
   frameRadius_ = std::max(std::sqrt(frameRadius), kViewRadius * 0.01f);
+  framedBox_.empty = false;
+  std::copy(low, low + 3, framedBox_.min);
+  std::copy(high, high + 3, framedBox_.max);
 
   // Just under the lowest point, so that a flat base does not fight the ground for pixels.
   const float groundZ = low[2] - kViewRadius * 0.002f;

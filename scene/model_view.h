@@ -80,6 +80,8 @@ class ModelView : public CCharacterBase {
   int32_t animationCount() const { return static_cast<int32_t>(animationNames_.size()); }
   OrbitCamera orbitNow() const;
   const SceneBounds& bounds() const { return bounds_; }  // in the model's units, Z-up
+  // The box the home view frames: the instances in their first pose, in world units.
+  const SceneBounds& framedBox() const { return framedBox_; }
   float viewScale() const { return scale_; }              // world units per model unit
 
   void OnKeyboard(const uint8_t* keys) override;
@@ -100,6 +102,7 @@ class ModelView : public CCharacterBase {
   SceneBounds bounds_;
   float scale_ = 1;
   float frameCentre_[3] = {}, frameRadius_ = kViewRadius;  // what the home view frames
+  SceneBounds framedBox_;
 
   mutable std::mutex mutex_;  // guards everything below
   OrbitCamera orbit_;
