@@ -47,6 +47,10 @@ class ErrorTrap {
   Display* display_;
 };
 
+// A timestamp from a client message: Xlib hands the 32-bit field over sign-extended, and a
+// server up for 25 days has times past 2^31 that must go back to the server unchanged.
+Time timestampOf(long field) { return static_cast<Time>(static_cast<unsigned long>(field) & 0xFFFFFFFFul); }
+
 }  // namespace
 
 XdndTarget::XdndTarget(Display* display) : display_(display) {
@@ -145,7 +149,7 @@ void XdndTarget::position(const XClientMessageEvent& message) {
   // The status can only judge the files once their list is here; until then the drag is
   // refused, and the source is asked to keep sending positions so that a later one hears
   // the answer.
-  if (drag_->offersUriList && !drag_->requested) requestList(static_cast<Time>(message.data.l[3]));
+  if (drag_->offersUriList && !drag_->requested) requestList(timestampOf(message.data.l[3]));
   const bool accept = drag_->listKnown && drag_->accepted;
   const long sendPositionsInside = 2;
   send(*drag_, status_, (accept ? 1 : 0) | sendPositionsInside, 0, 0,
@@ -158,7 +162,7 @@ void XdndTarget::drop(const XClientMessageEvent& message) {
     deliver();
     return;
   }
-  if (!drag_->requested) requestList(static_cast<Time>(message.data.l[2]));
+  if (!drag_->requested) requestList(timestampOf(message.data.l[2]));
   drag_->dropPending = true;
   drag_->dropSince = std::chrono::steady_clock::now();
 }
