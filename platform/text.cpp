@@ -80,6 +80,13 @@ void appendUtf16Le(const std::string& bytes, std::u16string& out) {
   }
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
 
 std::u16string boundedName(std::u16string_view s) {
@@ -216,6 +223,20 @@ std::u16string portablePath(std::u16string_view written) {
     if (c == u'\\') c = u'/';
   }
   return path;
+}
+
+std::string percentDecoded(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexDigit(s[i + 1]) * 16 + hexDigit(s[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace text

@@ -44,4 +44,8 @@ std::u16string fromUtf8(std::string_view s);
 // files written on other systems name their textures and collider files with backslashes.
 std::u16string portablePath(std::u16string_view written);
 
+// `s` with each "%XY" (X and Y hex digits) replaced by the byte it stands for, as URIs escape
+// bytes; a '%' without two hex digits after it stays as written.
+std::string percentDecoded(std::string_view s);
+
 }  // namespace text

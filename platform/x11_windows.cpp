@@ -10,8 +10,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/xdnd_target.h"
+
+WindowSystem::WindowSystem() = default;
 
 WindowSystem::~WindowSystem() {
   if (display_ != nullptr) XCloseDisplay(display_);
@@ -346,8 +351,14 @@ void WindowSystem::dispatch(XWindow window, WindowMessage message, const Message
   if (procedure != classes_.end()) procedure->second(window, message, args);
 }
 
+void WindowSystem::acceptDrops(XWindow window, DropHandler handler) {
+  if (!xdnd_) xdnd_ = std::make_unique<XdndTarget>(display_);
+  xdnd_->acceptDrops(window, std::move(handler));
+}
+
 void WindowSystem::handleEvent(void* raw) {
   XEvent& e = *static_cast<XEvent*>(raw);
+  if (xdnd_ && xdnd_->handleEvent(e)) return;
   XWindow window = e.xany.window;
   auto record = windows_.find(window);
   if (record == windows_.end()) return;
@@ -446,6 +457,7 @@ int WindowSystem::run() {
     if (quit_) break;
     drainPosts();
     if (quit_) break;
+    if (xdnd_) xdnd_->expire(std::chrono::steady_clock::now());
     XFlush(display_);
     if (XPending(display_) > 0) continue;
     pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};

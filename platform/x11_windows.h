@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/drop_handler.h"
+
+class XdndTarget;
 typedef struct _XDisplay Display;
 using XWindow = unsigned long;
 
@@ -39,7 +42,7 @@ using WindowProcedure = std::function<void(XWindow, WindowMessage, const Message
 
 class WindowSystem {
  public:
-  WindowSystem() = default;
+  WindowSystem();
   ~WindowSystem();
   WindowSystem(const WindowSystem&) = delete;
   WindowSystem& operator=(const WindowSystem&) = delete;
@@ -96,6 +99,11 @@ class WindowSystem {
   // Makes the pixels where `holes` is true (width x height, row-major) transparent.
   void setShapeHoles(XWindow window, int width, int height, const std::vector<bool>& holes);
 
+  // Lets files be dropped on the top-level `window` from file managers (XDND version 5,
+  // "text/uri-list", copy action): `handler` decides from the file list whether a drag is
+  // taken and receives the files of each drop. A second call replaces the handler.
+  void acceptDrops(XWindow window, DropHandler handler);
+
   // Runs the message loop until postQuit; returns its exit code.
   int run();
   void postQuit(int exitCode);
@@ -132,6 +140,7 @@ class WindowSystem {
   int wakePipe_[2] = {-1, -1};
   std::mutex postMutex_;
   std::vector<std::function<void()>> posted_;
+  std::unique_ptr<XdndTarget> xdnd_;
   unsigned long wmDeleteWindow_ = 0, wmProtocols_ = 0, netWmState_ = 0, netWmStateMaxVert_ = 0,
                 netWmStateMaxHorz_ = 0, netWmStateFullscreen_ = 0, netWmStateHidden_ = 0,
                 netWmFullscreenMonitors_ = 0, motifHints_ = 0;

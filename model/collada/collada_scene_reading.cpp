@@ -13,13 +13,6 @@
 namespace collada {
 namespace {
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Why the image at `path` cannot be drawn, or "" when its header reads as an image. Only a
 // regular file is opened: a document must not make the viewer wait on a pipe or a device.
 std::string unreadableImage(const std::string& path) {
@@ -49,15 +42,9 @@ std::string resolveImageUri(std::string_view uri, const std::filesystem::path& d
   } else if (uri.substr(0, 5) == "file:") {
     uri.remove_prefix(5);
   }
-  std::string path;
-  path.reserve(uri.size());
-  for (std::size_t i = 0; i < uri.size(); ++i) {
-    char c = uri[i];
-    if (c == '%' && i + 2 < uri.size() && hexDigit(uri[i + 1]) >= 0 && hexDigit(uri[i + 2]) >= 0) {
-      c = static_cast<char>(hexDigit(uri[i + 1]) * 16 + hexDigit(uri[i + 2]));
-      i += 2;
-    }
-    path += c == '\\' ? '/' : c;
+  std::string path = text::percentDecoded(uri);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
   }
   if (path.empty()) return path;
   std::filesystem::path resolved(path);

@@ -596,4 +596,52 @@ TEST_F(Desktop, SoundTickRunsOnTheNullDevice) {
   EXPECT_EQ(stderrText().find("no sound device"), std::string::npos) << stderrText();
 }
 
+// The drop target of the window system, driven by a drag source that speaks XDND as file
+// managers do, onto a window that takes models and animations and prints what it is given.
+TEST_F(Desktop, FilesDroppedOnAWindowAreTakenByTypeInOrderWhateverTheSource) {
+  startWindowManager();
+  const fs::path model = folder_ / "two words 100%.dae", notes = folder_ / "notes.txt", walk = folder_ / "walk.ani",
+                 run = folder_ / "run.ani", gone = folder_ / "gone.dae";
+  for (const fs::path& p : {model, notes, walk, run, gone}) std::ofstream{p};
+  viewer_ = spawn({MV_DROP_WINDOW}, display_, folder_, folder_ / "stderr.txt", {}, folder_ / "stdout.txt");
+  std::smatch m;
+  std::string printed;
+  ASSERT_TRUE(retry(20s, [&] { return std::regex_search(printed = fileText("stdout.txt"), m, std::regex("window (0x[0-9a-f]+)")); }))
+      << stderrText();
+  window_ = std::stoul(m[1], nullptr, 16);
+  ASSERT_TRUE(retry(10s, [&] {
+    XWindowAttributes a{};
+    return XGetWindowAttributes(x_, window_, &a) && a.map_state == IsViewable;
+  }));
+  const std::string id = std::to_string(window_);
+  auto drag = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), MV_XDND_DROP);
+    const pid_t source = spawn(args, display_, folder_, folder_ / "drag_err.txt", {}, folder_ / "drag_out.txt");
+    const int status = waitFor(source, 20s);
+    if (status < 0) stop(source);
+    return std::to_string(status) + " " + fileText("drag_out.txt") + fileText("drag_err.txt");
+  };
+
+  EXPECT_EQ(drag({"--window", id, model.string()}), "0 accepted\nfinished ok\n");
+  EXPECT_EQ(drag({"--window", id, notes.string()}), "0 refused\n");
+  // About 1.5 MiB of files: over the limit.
+  EXPECT_EQ(drag({"--window", id, "--repeat", "30000", model.string()}), "0 refused\n");
+  EXPECT_NE(stderrText().find("file list over"), std::string::npos) << stderrText();
+  // Found under the pointer, the types listed on the source window.
+  const Rect r = screenRect(window_);
+  EXPECT_EQ(drag({"--x", std::to_string(r.x + 30), "--y", std::to_string(r.y + 40), "--type-list", walk.string(),
+                  "file://localhost" + run.string()}),
+            "0 accepted\nfinished ok\n");
+  // A source that dies before serving its list, with a position and a drop still on the way:
+  // the drop is given up after a while, and the window goes on taking drops.
+  EXPECT_EQ(drag({"--window", id, "--vanish", gone.string()}), "0 vanished\n");
+  EXPECT_TRUE(retry(6s, [&] { return stderrText().find("given up") != std::string::npos; })) << stderrText();
+  EXPECT_EQ(drag({"--window", id, model.string()}), "0 accepted\nfinished ok\n");
+
+  EXPECT_EQ(fileText("stdout.txt"), printed.substr(0, printed.find('\n') + 1) + "dropped " + model.string() +
+                                        "\ndropped " + walk.string() + "\ndropped " + run.string() + "\ndropped " +
+                                        model.string() + "\n");
+  EXPECT_EQ(waitFor(viewer_, 200ms), -1) << "the window ended: " << stderrText();
+}
+
 }  // namespace
