@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/input_thread.h"
 #include "app/main_window.h"
+#include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/title_buttons.h"
@@ -34,6 +35,7 @@ int RunDesktop(bool printStats) {
 
   // The application record.
   AppState state;
+  state.configFolder = enterResourceFolder().configFolder;
   state.windows = &windows;
   std::vector<MonitorArea> monitors;
   for (const WindowSystem::Monitor& m : windows.monitors()) monitors.push_back({{m.x, m.y, m.width, m.height}, m.primary});

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 
+#include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
@@ -75,7 +77,7 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
         return std::nullopt;
       }
     } else if (a == "--screenshot" && hasValue) {
-      options.screenshot = args[++i];
+      options.screenshot = std::filesystem::absolute(args[++i]).string();  // before the data folder is entered
     } else if (a == "--hold" && hasValue) {
       HeadlessOptions::Hold hold;
       if (!parseHold(args[++i], hold)) {
@@ -98,6 +100,7 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
 }
 
 int RunHeadless(const HeadlessOptions& options) {
+  enterResourceFolder();
   RenderDevice device;
   RenderDeviceOptions deviceOptions;
   deviceOptions.validation = options.validation;
