@@ -25,7 +25,7 @@ void InitializeAppState(AppState& state, const ChosenMonitor& monitor, int32_t l
   state.dragging = state.pressInBar = state.maximized = 0;
   state.lastMouseX = state.lastMouseY = 0;
   state.config = ViewerConfig{};
-  ReadConfig(state.config);
+  ReadConfig(state.config, state.configFolder);
   const ViewerConfig& c = state.config;
   state.backColor = {c.bkColorA, c.bkColorR, c.bkColorG, c.bkColorB};
   state.barColor = {c.barColorA, c.barColorR, c.barColorG, c.barColorB};

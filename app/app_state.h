@@ -27,6 +27,7 @@ struct AppState {
   XWindow mainWindow = 0;
   XWindow displayWindow = 0;
   std::filesystem::path startDirectory;
+  std::filesystem::path configFolder;  // where config.ini is read and written; empty: startDirectory
   // The primary monitor: its size drives the layout, its origin places the window.
   int32_t screenX = 0, screenY = 0;
   int32_t screenWidth = 0, screenHeight = 0;
@@ -58,5 +59,5 @@ struct AppState {
 AppState*& appStateHandle();
 
 // The record's computed values and configuration: metrics from the primary monitor, geometry,
-// defaults and config.ini from the current directory, the two frame colours.
+// defaults and config.ini from `configFolder` (set before), the two frame colours.
 void InitializeAppState(AppState& state, const ChosenMonitor& monitor, int32_t logicalDpiX);

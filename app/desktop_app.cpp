@@ -12,6 +12,7 @@
 #include "app/input_thread.h"
 #include "app/main_window.h"
 #include "app/model_view_setup.h"
+#include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/title_buttons.h"
@@ -81,6 +82,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
 
   // The application record.
   AppState state;
+  state.configFolder = enterResourceFolder().configFolder;
   state.windows = &windows;
   std::vector<MonitorArea> monitors;
   for (const WindowSystem::Monitor& m : windows.monitors()) monitors.push_back({{m.x, m.y, m.width, m.height}, m.primary});

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/model_view_setup.h"
+#include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
@@ -95,11 +97,12 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
         return std::nullopt;
       }
     } else if (a == "--ani" && hasValue) {
-      options.animations.push_back(args[++i]);
+      // Paths from the command line are made whole before the data folder is entered.
+      options.animations.push_back(std::filesystem::absolute(args[++i]).string());
     } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
-      options.model = a;
+      options.model = std::filesystem::absolute(a).string();
     } else if (a == "--screenshot" && hasValue) {
-      options.screenshot = args[++i];
+      options.screenshot = std::filesystem::absolute(args[++i]).string();  // before the data folder is entered
     } else if (a == "--hold" && hasValue) {
       HeadlessOptions::Hold hold;
       if (!parseHold(args[++i], hold)) {
@@ -128,6 +131,7 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
 }
 
 int RunHeadless(const HeadlessOptions& options) {
+  enterResourceFolder();
   const bool showModel = !options.model.empty();
   RenderDevice device;
   RenderDeviceOptions deviceOptions;

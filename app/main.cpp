@@ -1,6 +1,7 @@
 // Program entry. With no arguments: the viewer. Options are additions for users and tests;
 // they never change what the program does without them.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,10 @@ int main(int argc, char** argv) {
     if (a == "--stats") {
       options.printStats = true;
     } else if (a == "--ani" && i + 1 < args.size() && !options.model.empty()) {
-      options.animations.push_back(args[++i]);
+      // Whole paths: the program then makes its data folder current.
+      options.animations.push_back(std::filesystem::absolute(args[++i]).string());
     } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
-      options.model = a;
+      options.model = std::filesystem::absolute(a).string();
     } else {
       return usage(a == "--ani" ? "--ani needs a MODEL before it and a file after it" : "unknown option: " + a);
     }

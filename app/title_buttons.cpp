@@ -100,8 +100,10 @@ void CloseViewer() {
   if (state == nullptr) return;
   std::error_code ec;
   std::filesystem::current_path(state->startDirectory, ec);
-  if (!WriteConfig(state->config)) {
-    std::fprintf(stderr, "Warning: %s/config.ini cannot be written\n", state->startDirectory.c_str());
+  std::filesystem::path folder = state->configFolder.empty() ? state->startDirectory : state->configFolder;
+  std::filesystem::create_directories(folder, ec);  // the user's configuration folder may be new
+  if (!WriteConfig(state->config, folder)) {
+    std::fprintf(stderr, "Warning: %s cannot be written\n", (folder / kConfigFileName).c_str());
   }
   state->windows->postQuit(1);
 }

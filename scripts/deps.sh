@@ -20,8 +20,10 @@ mv_need_packages() {
 # What every build needs.
 MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
-# Google Benchmark, and the locale sources for the comma-decimal locale test.
-MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales)
+# Google Benchmark, the locale sources for the comma-decimal locale test, and the freedesktop
+# tools that check the installed desktop entry and file types.
+MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales
+                  desktop-file-utils shared-mime-info libglib2.0-bin)
 # What only the benchmarks need.
 MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev)
 # What running the viewer without a display, and the end-to-end tests, need.

@@ -12,10 +12,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -642,6 +644,79 @@ TEST_F(Desktop, FilesDroppedOnAWindowAreTakenByTypeInOrderWhateverTheSource) {
                                         "\ndropped " + walk.string() + "\ndropped " + run.string() + "\ndropped " +
                                         model.string() + "\n");
   EXPECT_EQ(waitFor(viewer_, 200ms), -1) << "the window ended: " << stderrText();
+}
+
+// `cmake --install` into a temporary prefix. The installed viewer, started with no arguments from
+// an unrelated folder, shows the sample scene from share/modelviewer/ and reads and writes
+// config.ini in $XDG_CONFIG_HOME/modelviewer/ only; the desktop entry passes
+// desktop-file-validate, and the file types find the viewer's files by name and by content.
+TEST_F(Desktop, InstalledViewerRunsFromAnyFolderAndRegistersItsFileTypes) {
+  fs::path prefix = folder_ / "prefix", share = prefix / "share", configFolder = folder_ / "config" / "modelviewer";
+  auto run = [&](const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+    int status = waitFor(spawn(argv, display_, folder_, folder_ / "tool.err", env, folder_ / "tool.out"), 60s);
+    return status == 0 ? fileText("tool.out") + fileText("tool.err") : "exit " + std::to_string(status) + ": " + fileText("tool.err");
+  };
+  std::string installed = run({MV_CMAKE, "--install", MV_BUILD_DIR, "--prefix", prefix.string()});
+  ASSERT_NE(installed.rfind("exit ", 0), 0u) << installed;
+  EXPECT_EQ(run({"desktop-file-validate", (share / "applications" / "modelviewer.desktop").string()}), "");
+  auto mimeTypes = [&](const char* file) {
+    std::smatch m;
+    std::string text = fileText(file);
+    return std::regex_search(text, m, std::regex("\nMimeType=(.*)\n")) ? m[1].str() : "none";
+  };
+  EXPECT_EQ(mimeTypes("prefix/share/thumbnailers/modelviewer.thumbnailer"),
+            mimeTypes("prefix/share/applications/modelviewer.desktop"));
+
+  // The file types in a mime database of their own; .ani and .cdr are also other programs'
+  // extensions, so the name alone does not decide.
+  fs::create_directories(folder_ / "data" / "mime" / "packages");
+  fs::copy_file(share / "mime" / "packages" / "modelviewer.xml", folder_ / "data" / "mime" / "packages" / "modelviewer.xml");
+  std::vector<std::string> dataEnv = {"XDG_DATA_HOME=" + (folder_ / "data").string(), "XDG_DATA_DIRS=/usr/share"};
+  ASSERT_EQ(run({"update-mime-database", (folder_ / "data" / "mime").string()}, dataEnv), "");
+  fs::create_directories(folder_ / "sniff");
+  for (const char* name : {"skelton.mdl", "walk.ani", "skelton.cdr"}) {
+    std::string type = std::string("model/x-modelviewer-") + (std::strchr(name, '.') + 1);
+    for (const std::string& copy : {std::string(name), std::string(name) + ".bin"}) {
+      fs::copy_file(share / "modelviewer" / "model" / name, folder_ / "sniff" / copy);
+      EXPECT_NE(run({"gio", "info", "-a", "standard::content-type", (folder_ / "sniff" / copy).string()},
+                    dataEnv)
+                    .find("content-type: " + type + "\n"),
+                std::string::npos)
+          << copy;
+    }
+  }
+
+  // A relative path on the command line stays relative to the folder it was started from.
+  std::string headless = run({(prefix / "bin" / "modelviewer").string(), "--headless", "--frames", "1", "--screenshot",
+                              "shot.png"}, {kViewerSanitizerOptions});
+  EXPECT_TRUE(fs::exists(folder_ / "shot.png")) << headless;
+
+  fs::create_directories(configFolder);
+  std::ofstream(configFolder / "config.ini") << "BarColorR = 30\r\n";
+  fs::create_directories(folder_ / "home");
+  std::set<fs::path> before;
+  startViewer({"HOME=" + (folder_ / "home").string(), "XDG_CONFIG_HOME=" + configFolder.parent_path().string()},
+              {(prefix / "bin" / "modelviewer").string()});
+  for (const auto& entry : fs::directory_iterator(folder_)) before.insert(entry.path());
+  Rect main = screenRect(window_);
+  EXPECT_EQ(pixel({main.x + 500, main.y + 5}), (Rgb{30, 70, 70})) << "the bar in the configured colour";
+  Rect d = screenRect(displayWindow());
+  EXPECT_GT(countColour(d, isBone), 500) << "the skeleton";
+  EXPECT_GT(countColour(d, isGrass), 100000) << "the tiles";
+  EXPECT_EQ(stderrText().find("cannot"), std::string::npos) << stderrText();
+
+  click({buttonRects().at(0).x + 14, buttonRects().at(0).y + 14});
+  EXPECT_EQ(waitFor(viewer_, 5000ms), 1) << stderrText();
+  viewer_ = -1;
+  std::ifstream in(configFolder / "config.ini");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 34u);
+  EXPECT_EQ(lines[14], "BarColorR = 30\r");
+  std::set<fs::path> after;
+  for (const auto& entry : fs::directory_iterator(folder_)) after.insert(entry.path());
+  EXPECT_EQ(after, before) << "nothing new in the folder it was started from";
+  EXPECT_FALSE(fs::exists(share / "modelviewer" / "config.ini"));
 }
 
 }  // namespace

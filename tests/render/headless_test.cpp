@@ -172,8 +172,11 @@ TEST(Headless, WalkingAndTurningMoveTheSkeletonWithoutValidationMessages) {
 
 TEST(Headless, ReportsAMissingShaderAndStopsCleanly) {
   fs::path folder = fs::temp_directory_path() / ("mv_noshader_" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  std::string command = "cd '" + folder.string() + "' && ASAN_OPTIONS=detect_leaks=0 '" MV_PROGRAM "' --headless --frames 1 2>&1";
+  // A copy of the program with nothing installed beside it: the build's run folder beside the
+  // program itself would be found.
+  fs::create_directories(folder / "bin");
+  fs::copy_file(MV_PROGRAM, folder / "bin" / "modelviewer");
+  std::string command = "cd '" + folder.string() + "' && ASAN_OPTIONS=detect_leaks=0 bin/modelviewer --headless --frames 1 2>&1";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   std::string out;
   char buffer[4096];
