@@ -1,0 +1,180 @@
+// The model view, headless: every COLLADA file of the shared test data and the generated
+// content opens framed, and a model that cannot be opened ends the program with one line.
+// The pictures go into one contact sheet under the build folder for people to look at.
+#include <gtest/gtest.h>
+#include <stb_image.h>
+#include <stb_image_write.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ViewerRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ViewerRun runViewer(const std::string& args) {
+  fs::path errFile = fs::temp_directory_path() / ("mv_model_view_err_" + std::to_string(::getpid()) + ".txt");
+  // From the temporary folder: the program finds its shaders beside itself.
+  std::string command = "cd '" + fs::temp_directory_path().string() +
+                        "' && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 '" MV_PROGRAM "' " + args + " 2>'" +
+                        errFile.string() + "'";
+  ViewerRun run;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) run.out.append(buffer, n);
+  int status = pclose(pipe.release());
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(errFile);
+  run.err.assign(std::istreambuf_iterator<char>(in), {});
+  fs::remove(errFile);
+  return run;
+}
+
+std::vector<double> numbers(const std::string& json, const std::string& key, int count) {
+  std::smatch m;
+  std::string number = "(-?[0-9.eE+-]+)", pattern = "\"" + key + "\": ";
+  if (count > 1) {
+    pattern += "\\[";
+    for (int i = 0; i < count; ++i) pattern += (i ? ", " : "") + number;
+  } else {
+    pattern += number;
+  }
+  if (!std::regex_search(json, m, std::regex(pattern))) return {};
+  std::vector<double> out;
+  for (int i = 1; i <= count; ++i) out.push_back(std::stod(m[i]));
+  return out;
+}
+
+// Where a world point lands in a width x height picture seen from `eye` towards `target`
+// (z up) with a vertical field of view; false behind the eye.
+bool project(const std::array<double, 3>& p, const std::vector<double>& eye, const std::vector<double>& target,
+             double fieldOfView, int width, int height, double& x, double& y) {
+  double f[3], r[3], u[3];
+  for (int i = 0; i < 3; ++i) f[i] = target[i] - eye[i];
+  double fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
+  for (double& v : f) v /= fl;
+  r[0] = f[1], r[1] = -f[0], r[2] = 0;  // forward x up
+  double rl = std::sqrt(r[0] * r[0] + r[1] * r[1]);
+  for (double& v : r) v /= rl;
+  u[0] = r[1] * f[2] - r[2] * f[1], u[1] = r[2] * f[0] - r[0] * f[2], u[2] = r[0] * f[1] - r[1] * f[0];
+  double d[3] = {p[0] - eye[0], p[1] - eye[1], p[2] - eye[2]};
+  double depth = d[0] * f[0] + d[1] * f[1] + d[2] * f[2];
+  if (depth <= 0) return false;
+  double t = std::tan(fieldOfView * M_PI / 360.0);
+  double aspect = static_cast<double>(width) / height;
+  x = (0.5 + (d[0] * r[0] + d[1] * r[1] + d[2] * r[2]) / depth / (2 * t * aspect)) * width;
+  y = (0.5 - (d[0] * u[0] + d[1] * u[1] + d[2] * u[2]) / depth / (2 * t)) * height;
+  return true;
+}
+
+std::vector<fs::path> modelsToOpen() {
+  std::vector<fs::path> models;
+  for (const auto& entry : fs::recursive_directory_iterator(MV_TESTDATA_DIR "/collada")) {
+    std::string ext = entry.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".dae") models.push_back(entry.path());
+  }
+  std::sort(models.begin(), models.end());
+  models.push_back(MV_RUN_DIR "/model/skelton.mdl");
+  models.push_back(MV_RUN_DIR "/model/field/field4-4.mdl");
+  return models;
+}
+
+// Each model opens headless, framed: the box of what the first frame draws projects inside the
+// picture with a margin, across a sensible part of it, and the picture shows more than ground.
+TEST(ModelView, EveryTestModelOpensFramedAndGoesOnAContactSheet) {
+  constexpr int kWidth = 320, kHeight = 240, kColumns = 4;
+  const std::vector<fs::path> models = modelsToOpen();
+  ASSERT_GE(models.size(), 10u);
+  const int rows = static_cast<int>((models.size() + kColumns - 1) / kColumns);
+  std::vector<uint8_t> sheet(static_cast<std::size_t>(kWidth) * kColumns * kHeight * rows * 3, 255);
+  const fs::path shot = fs::temp_directory_path() / ("mv_model_view_" + std::to_string(::getpid()) + ".png");
+  for (std::size_t i = 0; i < models.size(); ++i) {
+    SCOPED_TRACE(models[i].string());
+    std::string args = "--headless '" + models[i].string() + "' --size 320x240 --stats --validate --screenshot '" +
+                       shot.string() + "'";
+    if (models[i].filename() == "skelton.mdl") args += " --ani '" MV_RUN_DIR "/model/walk.ani'";
+    ViewerRun run = runViewer(args);
+    if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("Vulkan validation"), std::string::npos) << run.err;
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(run.out, m, std::regex("\"framed\": (\\{[^}]*\\})"))) << run.out;
+    const std::string framed = m[1];
+    const std::vector<double> a = numbers(framed, "min", 3), b = numbers(framed, "max", 3);
+    const std::vector<double> eye = numbers(run.out, "eye", 3), target = numbers(run.out, "target", 3);
+    const std::vector<double> fov = numbers(run.out, "fieldOfView", 1);
+    ASSERT_TRUE(a.size() == 3 && b.size() == 3 && eye.size() == 3 && target.size() == 3 && fov.size() == 1) << run.out;
+    double left = kWidth, right = 0, top = kHeight, bottom = 0;
+    for (int c = 0; c < 8; ++c) {
+      std::array<double, 3> corner = {c & 1 ? b[0] : a[0], c & 2 ? b[1] : a[1], c & 4 ? b[2] : a[2]};
+      double x = 0, y = 0;
+      ASSERT_TRUE(project(corner, eye, target, fov[0], kWidth, kHeight, x, y));
+      left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+    EXPECT_GT(left, 1.0);
+    EXPECT_LT(right, kWidth - 2.0);
+    EXPECT_GT(top, 1.0);
+    EXPECT_LT(bottom, kHeight - 2.0);
+    EXPECT_TRUE(right - left > kWidth * 0.3 || bottom - top > kHeight * 0.3) << left << " " << right << " " << top
+                                                                              << " " << bottom;
+
+    int width = 0, height = 0, channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load(shot.c_str(), &width, &height, &channels, 3),
+                                                    stbi_image_free);
+    ASSERT_TRUE(pixels && width == kWidth && height == kHeight);
+    // Something other than the pale ground and background: the model or its shadow.
+    int darker = 0;
+    for (int p = 0; p < width * height; ++p) darker += pixels.get()[p * 3 + 1] < 150 ? 1 : 0;
+    EXPECT_GT(darker, width * height / 100);
+    const int column = static_cast<int>(i) % kColumns, row = static_cast<int>(i) / kColumns;
+    for (int y = 0; y < height; ++y) {
+      std::copy_n(pixels.get() + static_cast<std::size_t>(y) * width * 3, width * 3,
+                  sheet.begin() + ((static_cast<std::size_t>(row) * kHeight + y) * kWidth * kColumns +
+                                   static_cast<std::size_t>(column) * kWidth) * 3);
+    }
+  }
+  fs::remove(shot);
+  const std::string sheetPath = MV_BUILD_DIR "/model_view_sheet.png";
+  EXPECT_TRUE(stbi_write_png(sheetPath.c_str(), kWidth * kColumns, kHeight * rows, 3, sheet.data(), kWidth * kColumns * 3));
+  std::printf("contact sheet: %s\n", sheetPath.c_str());
+}
+
+// A missing file, a document that does not parse, a file of another type and a model without
+// geometry: exit status 1, one line naming the file, no picture.
+TEST(ModelView, ModelsThatCannotBeOpenedEndTheProgramWithOneLine) {
+  const fs::path folder = fs::temp_directory_path() / ("mv_bad_models_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  std::ofstream(folder / "broken.dae") << "<?xml version=\"1.0\"?><COLLADA><library_geometries><geometry";
+  std::ofstream(folder / "notes.txt") << "hello";
+  std::ofstream(folder / "empty.mdl") << "";
+  const fs::path shot = folder / "shot.png";
+  for (const char* name : {"missing.dae", "broken.dae", "notes.txt", "empty.mdl"}) {
+    SCOPED_TRACE(name);
+    ViewerRun run = runViewer("--headless '" + (folder / name).string() + "' --screenshot '" + shot.string() + "'");
+    if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(shot));
+  }
+  fs::remove_all(folder);
+}
+
+}  // namespace
