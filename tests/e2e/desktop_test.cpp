@@ -719,4 +719,89 @@ TEST_F(Desktop, InstalledViewerRunsFromAnyFolderAndRegistersItsFileTypes) {
   EXPECT_FALSE(fs::exists(share / "modelviewer" / "config.ini"));
 }
 
+// A model opened by a relative path from a folder of its own: the mouse orbits, zooms and pans
+// the picture, Home frames it again, keys choose the animation, and the close button writes
+// config.ini there and ends with status 1, printing the view's state.
+TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
+  startWindowManager();
+  std::ofstream(folder_ / "config.ini") << "BKColorR = 40\r\n";
+  const fs::path model = fs::relative(MV_TESTDATA_DIR "/collada/gazebo-models/euro_pallet/meshes/pallet.dae",
+                                      folder_);
+  startViewer({}, {MV_PROGRAM, model.string(), "--stats"});
+  const Rect d = screenRect(displayWindow());
+  const Rect inner{d.x + 8, d.y + 8, d.width - 16, d.height - 16};
+  // Model and shadow: clearly darker than the pale ground and background.
+  auto dark = [](uint32_t v) { return ((v >> 8) & 0xFF) < 150; };
+  auto settled = [&] {
+    std::vector<uint32_t> last = capture(inner);
+    retry(5s, [&] {
+      std::this_thread::sleep_for(400ms);
+      std::vector<uint32_t> now = capture(inner);
+      bool same = differing(now, last) < inner.width * inner.height / 500;
+      last = now;
+      return same;
+    });
+    return last;
+  };
+  auto centreX = [&](const std::vector<uint32_t>& picture) {
+    double sum = 0, n = 0;
+    for (std::size_t i = 0; i < picture.size(); ++i) {
+      if (dark(picture[i])) sum += static_cast<double>(i % inner.width), ++n;
+    }
+    return n > 0 ? sum / n : -1;
+  };
+  auto count = [&](const std::vector<uint32_t>& picture) { return std::count_if(picture.begin(), picture.end(), dark); };
+  const std::vector<uint32_t> home = settled();
+  ASSERT_GT(count(home), inner.width * inner.height / 50) << "the model is shown";
+  const Point c = displayCentre();
+  // Held a little: the keyboard is polled, not read as events.
+  auto press = [&](const std::string& key) { xdotool(display_, "keydown " + key + " sleep 0.15 keyup " + key); };
+  auto drag = [&](int button, int dx, const char* key = nullptr) {
+    std::string held = key ? std::string(" keydown ") + key : "";
+    std::string released = key ? std::string(" keyup ") + key : "";
+    xdotool(display_, "mousemove " + std::to_string(c.x) + " " + std::to_string(c.y) + held + " mousedown " +
+                          std::to_string(button) + " mousemove " + std::to_string(c.x + dx / 2) + " " +
+                          std::to_string(c.y) + " mousemove " + std::to_string(c.x + dx) + " " + std::to_string(c.y) +
+                          " mouseup " + std::to_string(button) + released);
+  };
+
+  drag(1, 120);  // orbit
+  const std::vector<uint32_t> turned = settled();
+  EXPECT_GT(differing(turned, home), inner.width * inner.height / 50) << "the drag turned the model";
+  press("Home");
+  EXPECT_LT(differing(settled(), home), inner.width * inner.height / 100) << "Home frames it again";
+
+  xdotool(display_, "mousemove " + std::to_string(c.x) + " " + std::to_string(c.y) + " click 4 click 4 click 4");
+  const std::vector<uint32_t> nearer = settled();
+  EXPECT_GT(count(nearer), count(home) * 5 / 4) << "the wheel zoomed in";
+  press("Home");
+  settled();
+  drag(2, 200);  // pan with the middle button
+  const double panned = centreX(settled());
+  EXPECT_GT(panned, centreX(home) + 60) << "the model follows the pan to the right";
+  drag(1, -200, "shift");  // shift-left-drag pans too
+  EXPECT_LT(centreX(settled()), panned - 60);
+
+  Rect close = buttonRects().at(0);
+  click({close.x + 14, close.y + 14});
+  EXPECT_EQ(waitFor(viewer_, 5000ms), 1) << stderrText();
+  viewer_ = -1;
+  EXPECT_NE(fileText("config.ini").find("BKColorR = 40\r"), std::string::npos);
+  const std::string stats = fileText("stdout.txt");
+  EXPECT_NE(stats.find("\"model\": {"), std::string::npos) << stats;
+
+  // The generated skeleton with two animation files: keys 1 and 2 choose between them.
+  fs::remove(folder_ / "stdout.txt");
+  startViewer({}, {MV_PROGRAM, MV_RUN_DIR "/model/skelton.mdl", "--ani", MV_RUN_DIR "/model/walk.ani", "--ani",
+                   MV_RUN_DIR "/model/stand.ani", "--stats"});
+  click(displayCentre());  // focus, as a user's first click does
+  std::this_thread::sleep_for(500ms);
+  for (const char* key : {"2", "1", "2"}) press(key);
+  requestClose();
+  EXPECT_EQ(waitFor(viewer_, 5000ms), 1) << stderrText();
+  viewer_ = -1;
+  EXPECT_NE(fileText("stdout.txt").find("\"animation\": \"STAND 2/2\", \"animations\": 2"), std::string::npos)
+      << fileText("stdout.txt");
+}
+
 }  // namespace
