@@ -1,6 +1,8 @@
 #include "model/collada/collada_transform.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "model/collada/collada_context.h"
@@ -108,36 +110,113 @@ Matrix4 transformMatrix(std::string_view element, const float* v) {
   }
 }
 
+namespace {
+
+// The value count of a transformation element's name, with `kind` its first letter ('k' for
+// skew); 0 for any other name. Compared without measuring the name first: every child of
+// every node comes through here.
+int transformKind(const char* name, char& kind) {
+  kind = name[0];
+  switch (name[0]) {
+    case 'm': return std::strcmp(name, "matrix") == 0 ? 16 : 0;
+    case 't': return std::strcmp(name, "translate") == 0 ? 3 : 0;
+    case 'r': return std::strcmp(name, "rotate") == 0 ? 4 : 0;
+    case 'l': return std::strcmp(name, "lookat") == 0 ? 9 : 0;
+    case 's':
+      if (std::strcmp(name, "scale") == 0) return 3;
+      kind = 'k';
+      return std::strcmp(name, "skew") == 0 ? 7 : 0;
+    default: return 0;
+  }
+}
+
+// The first `count` numbers of `chars` into `values` (the rest left as they are), when they
+// are plain decimals ("-12.5", "3") separated by spaces and line feeds: such numbers are
+// converted as forEachFloat converts them, digit by digit, without measuring the text first.
+// Returns false, with `values` in any state, for text of any other form.
+bool readPlainValues(const char* p, int count, float* values) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  for (int i = 0; i < count; ++i) {
+    while (*p == ' ' || *p == '\n') ++p;
+    if (*p == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (*p == '.') {
+      for (++p; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits, ++fraction) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+      }
+    }
+    // Up to 15 digits both the integer and the power of ten are exact doubles, and one
+    // division rounds correctly, as the general conversion does.
+    if (digits == 0 || digits > 15 || (*p != ' ' && *p != '\n' && *p != '\0')) return false;
+    double v = static_cast<double>(mantissa);
+    if (fraction > 0) v /= kPowersOfTen[fraction];
+    values[i] = static_cast<float>(negative ? -v : v);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool applyTransformElement(pugi::xml_node child, const char* name, Matrix4& local, bool& any) {
+  char kind;
+  const int count = transformKind(name, kind);
+  if (count == 0 || child.type() != pugi::node_element) return false;
+  // Missing numbers read as 0, as for every number list of the import.
+  float values[16] = {};
+  const char* chars = child.text().get();
+  if (!readPlainValues(chars, count, values)) {
+    std::fill(values, values + 16, 0.0f);
+    int read = 0;
+    forEachFloat(chars, [&](float value) {
+      values[read++] = value;
+      return read < count;
+    });
+  }
+  Matrix4 m;
+  switch (kind) {
+    case 'm': std::copy(values, values + 16, m.begin()); break;
+    case 't': m = {1, 0, 0, values[0], 0, 1, 0, values[1], 0, 0, 1, values[2], 0, 0, 0, 1}; break;
+    case 's': m = {values[0], 0, 0, 0, 0, values[1], 0, 0, 0, 0, values[2], 0, 0, 0, 0, 1}; break;
+    case 'r': m = rotation(vec(values), values[3]); break;
+    case 'l': m = lookAt(vec(values), vec(values + 3), vec(values + 6)); break;
+    default: m = skew(values[0], vec(values + 1), vec(values + 4)); break;
+  }
+  local = any ? multiply(local, m) : m;
+  any = true;
+  return true;
+}
+
 Matrix4 localTransform(pugi::xml_node node) {
   Matrix4 local = kIdentityMatrix;
   bool any = false;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const char* name = child.name();
-    // Most children of a node are no transformation; their names are not measured.
-    if (std::strchr("mtsrl", name[0]) == nullptr || name[0] == '\0') continue;
-    const int count = transformValueCount(name);
-    if (count == 0) continue;
-    // Missing numbers read as 0, as for every number list of the import.
-    float values[16] = {};
-    int read = 0;
-    forEachFloat(textOf(child), [&](float value) {
-      values[read++] = value;
-      return read < count;
-    });
-    Matrix4 m = transformMatrix(name, values);
-    local = any ? multiply(local, m) : m;
-    any = true;
+    applyTransformElement(child, child.name(), local, any);
   }
   return local;
 }
 
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
+  // b's rows as doubles once; each entry summed in k order from 0, as a plain loop would, so
+  // that the result is the same to the bit.
+  double bd[16];
+  for (int i = 0; i < 16; ++i) bd[i] = b[i];
   Matrix4 out;
   for (int r = 0; r < 4; ++r) {
+    const double a0 = a[r * 4], a1 = a[r * 4 + 1], a2 = a[r * 4 + 2], a3 = a[r * 4 + 3];
     for (int c = 0; c < 4; ++c) {
       double sum = 0;
-      for (int k = 0; k < 4; ++k) sum += static_cast<double>(a[r * 4 + k]) * b[k * 4 + c];
+      sum += a0 * bd[c];
+      sum += a1 * bd[4 + c];
+      sum += a2 * bd[8 + c];
+      sum += a3 * bd[12 + c];
       out[r * 4 + c] = static_cast<float>(sum);
     }
   }

@@ -23,6 +23,11 @@ Matrix4 transformMatrix(std::string_view element, const float* values);
 // The product, in document order, of the node's transformation elements.
 Matrix4 localTransform(pugi::xml_node node);
 
+// One step of localTransform, for a walk that looks at a node's children once: when `child`
+// (named `name`) is a transformation element, multiplies it onto `local` (`any`: whether
+// `local` holds one already; set) and returns true.
+bool applyTransformElement(pugi::xml_node child, const char* name, Matrix4& local, bool& any);
+
 // a * b for column vectors: b is applied first.
 Matrix4 multiply(const Matrix4& a, const Matrix4& b);
 
