@@ -2,6 +2,7 @@
 // instance_controller and instance_node at any depth, bound materials, up axis and unit. The
 // walk keeps its own stack (nesting depth is the document's choice) and bounds its work, so a
 // hostile document costs warnings, not time or memory.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -140,6 +141,9 @@ class InstanceReader {
     pugi::xml_node visualScene = chooseVisualScene(collada);
     if (!visualScene) return;
     const Matrix4 axes = upAxisMatrix(scene_.upAxis);
+    // About one instance per node of the visual scene (each became a bone) as a first guess:
+    // growing the list instance by instance costs a copy of everything placed so far.
+    scene_.instances.reserve(std::min(model_.bones.size(), static_cast<std::size_t>(kMaxInstances)));
     for (pugi::xml_node node = visualScene.child("node"); node; node = node.next_sibling("node")) {
       if (stopped_) break;
       walk(node, axes);
@@ -261,7 +265,9 @@ class InstanceReader {
       auto [at, added] = readings_.try_emplace(keyOf(node));
       NodeReading& reading = at->second;
       if (added) {
-        readNode(node, reading.local, reading.instances, reading.children);
+        TransformProduct local(kIdentityMatrix);
+        readNode(node, local, reading.instances, reading.children);
+        reading.local = local.rounded();
         reading.prepared.resize(reading.instances.size());
       }
       frame.world = multiply(parentWorld, reading.local);
@@ -271,24 +277,24 @@ class InstanceReader {
       frame.children = &reading.children;
       frame.end = reading.children.size();
     } else {
-      Matrix4 local;
+      // The node's elements go straight onto the parent's world: placed once, it needs no
+      // local transform of its own.
+      TransformProduct world(parentWorld);
       frame.begin = frame.next = pendingChildren_.size();
       instanceScratch_.clear();
-      readNode(node, local, instanceScratch_, pendingChildren_);
+      readNode(node, world, instanceScratch_, pendingChildren_);
       frame.end = pendingChildren_.size();
-      frame.world = multiply(parentWorld, local);
+      frame.world = world.rounded();
       for (pugi::xml_node element : instanceScratch_) addInstanceOf(node, element, frame.world, nullptr);
     }
     onPath_.insert(keyOf(node));
     stack.push_back(frame);
   }
 
-  // The node's own transform, its instance elements and its node and instance_node children,
-  // in one pass over its children.
-  void readNode(pugi::xml_node node, Matrix4& local, std::vector<pugi::xml_node>& instances,
-                std::vector<Child>& children) {
-    local = kIdentityMatrix;
-    bool any = false;
+  // The node's own transform (multiplied onto `transform`), its instance elements and its node
+  // and instance_node children, in one pass over its children.
+  void readNode(pugi::xml_node node, TransformProduct& transform,
+                std::vector<pugi::xml_node>& instances, std::vector<Child>& children) {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       const char* name = child.name();
       if (name[0] == 'n') {
@@ -301,7 +307,7 @@ class InstanceReader {
           instances.push_back(child);
         }
       } else {
-        applyTransformElement(child, name, local, any);
+        applyTransformElement(child, name, transform);
       }
     }
   }
