@@ -2,6 +2,7 @@
 // instance_controller and instance_node at any depth, bound materials, up axis and unit. The
 // walk keeps its own stack (nesting depth is the document's choice) and bounds its work, so a
 // hostile document costs warnings, not time or memory.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -61,6 +62,68 @@ void forEachNodeUnder(pugi::xml_node root, int64_t& budget, F&& f) {
   }
 }
 
+// The nodes on the walk's path, which instance_node must not lead back to. Every node placed
+// goes in and out once, so this is a flat table of pointers (linear probing, at most half
+// full) rather than a node-based set that allocates for each.
+class PathSet {
+ public:
+  bool contains(NodeKey key) const {
+    if (slots_.empty()) return false;
+    for (std::size_t i = slotOf(key);; i = (i + 1) & mask()) {
+      if (slots_[i] == key) return true;
+      if (slots_[i] == nullptr) return false;
+    }
+  }
+
+  void insert(NodeKey key) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    std::size_t i = slotOf(key);
+    for (; slots_[i] != nullptr; i = (i + 1) & mask()) {
+      if (slots_[i] == key) return;
+    }
+    slots_[i] = key;
+    ++count_;
+  }
+
+  void erase(NodeKey key) {
+    if (slots_.empty()) return;
+    std::size_t i = slotOf(key);
+    for (; slots_[i] != key; i = (i + 1) & mask()) {
+      if (slots_[i] == nullptr) return;
+    }
+    // Later entries of the run move back into the gap, so that no lookup stops early.
+    for (std::size_t j = (i + 1) & mask(); slots_[j] != nullptr; j = (j + 1) & mask()) {
+      const std::size_t home = slotOf(slots_[j]);
+      // slots_[j] may fill the gap at i when its home is not cyclically within (i, j].
+      if (((j - home) & mask()) >= ((j - i) & mask())) {
+        slots_[i] = slots_[j];
+        i = j;
+      }
+    }
+    slots_[i] = nullptr;
+    --count_;
+  }
+
+ private:
+  std::size_t mask() const { return slots_.size() - 1; }
+  std::size_t slotOf(NodeKey key) const {
+    // Fibonacci hashing: nodes lie at multiples of their size, so their low bits say little.
+    const uint64_t h = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> 32) & mask();
+  }
+  void grow() {
+    std::vector<NodeKey> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, nullptr);
+    count_ = 0;
+    for (NodeKey key : old) {
+      if (key != nullptr) insert(key);
+    }
+  }
+
+  std::vector<NodeKey> slots_;  // a power of two long; null: free
+  std::size_t count_ = 0;
+};
+
 class InstanceReader {
  public:
   InstanceReader(const ImportContext& context, ModelScene& scene)
@@ -78,6 +141,9 @@ class InstanceReader {
     pugi::xml_node visualScene = chooseVisualScene(collada);
     if (!visualScene) return;
     const Matrix4 axes = upAxisMatrix(scene_.upAxis);
+    // About one instance per node of the visual scene (each became a bone) as a first guess:
+    // growing the list instance by instance costs a copy of everything placed so far.
+    scene_.instances.reserve(std::min(model_.bones.size(), static_cast<std::size_t>(kMaxInstances)));
     for (pugi::xml_node node = visualScene.child("node"); node; node = node.next_sibling("node")) {
       if (stopped_) break;
       walk(node, axes);
@@ -85,9 +151,33 @@ class InstanceReader {
   }
 
  private:
+  // A node or instance_node child of a node, to be placed after the node's own instances.
+  struct Child {
+    pugi::xml_node element;
+    bool isInstanceNode;
+  };
+
+  // An instance_geometry resolved once for all placements of its node.
+  struct PreparedGeometry {
+    bool resolved = false;
+    int32_t geometry = -1;  // -1: names no imported geometry
+    std::u16string nodeId;
+    std::vector<std::u16string> materials;
+  };
+
+  // What a node adds wherever it is placed, read once for a node that instance_node places
+  // (likely placed again).
+  struct NodeReading {
+    Matrix4 local = kIdentityMatrix;
+    std::vector<pugi::xml_node> instances;  // instance_geometry and instance_controller
+    std::vector<Child> children;
+    std::vector<PreparedGeometry> prepared;  // parallel to `instances`
+  };
+
   struct Frame {
     pugi::xml_node node;
-    pugi::xml_node next;  // the next child to look at
+    const std::vector<Child>* children;  // pendingChildren_ or a NodeReading's
+    std::size_t begin, next, end;        // the node's children in *children, the next to place
     Matrix4 world;
   };
 
@@ -134,22 +224,21 @@ class InstanceReader {
     enter(root, parentWorld, stack);
     while (!stack.empty() && !stopped_) {
       Frame& top = stack.back();
-      pugi::xml_node child = top.next;
-      if (!child) {
+      if (top.next == top.end) {
         onPath_.erase(keyOf(top.node));
+        if (top.children == &pendingChildren_) pendingChildren_.resize(top.begin);
         stack.pop_back();
         continue;
       }
-      top.next = child.next_sibling();
-      const char* name = child.name();
-      if (name[0] != 'n' && name[0] != 'i') continue;
-      if (std::strcmp(name, "node") == 0) {
+      const Child next = (*top.children)[top.next++];
+      pugi::xml_node child = next.element;
+      if (!next.isInstanceNode) {
         Matrix4 world = top.world;
         enter(child, world, stack);
-      } else if (std::strcmp(name, "instance_node") == 0) {
+      } else {
         pugi::xml_node target = resolveNode(child);
         if (!target) continue;
-        if (onPath_.count(keyOf(target)) != 0) {
+        if (onPath_.contains(keyOf(target))) {
           warnOnce(child, "node \"%s\": instance_node \"%s\" refers back to itself; skipped",
                    top.node.attribute("id").value(), child.attribute("url").value());
           continue;
@@ -171,25 +260,66 @@ class InstanceReader {
       stopped_ = true;
       return;
     }
-    Matrix4 world = multiply(parentWorld, shared ? sharedLocalTransform(node) : localTransform(node));
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-      const char* name = child.name();
-      if (name[0] != 'i') continue;
-      if (std::strcmp(name, "instance_geometry") == 0) {
-        addGeometryInstance(node, child, world);
-      } else if (std::strcmp(name, "instance_controller") == 0) {
-        addControllerInstance(node, child, world);
+    Frame frame{node, &pendingChildren_, 0, 0, 0, {}};
+    if (shared) {
+      auto [at, added] = readings_.try_emplace(keyOf(node));
+      NodeReading& reading = at->second;
+      if (added) {
+        TransformProduct local(kIdentityMatrix);
+        readNode(node, local, reading.instances, reading.children);
+        reading.local = local.rounded();
+        reading.prepared.resize(reading.instances.size());
       }
+      frame.world = multiply(parentWorld, reading.local);
+      for (std::size_t i = 0; i < reading.instances.size(); ++i) {
+        addInstanceOf(node, reading.instances[i], frame.world, &reading.prepared[i]);
+      }
+      frame.children = &reading.children;
+      frame.end = reading.children.size();
+    } else {
+      // The node's elements go straight onto the parent's world: placed once, it needs no
+      // local transform of its own.
+      TransformProduct world(parentWorld);
+      frame.begin = frame.next = pendingChildren_.size();
+      instanceScratch_.clear();
+      readNode(node, world, instanceScratch_, pendingChildren_);
+      frame.end = pendingChildren_.size();
+      frame.world = world.rounded();
+      for (pugi::xml_node element : instanceScratch_) addInstanceOf(node, element, frame.world, nullptr);
     }
     onPath_.insert(keyOf(node));
-    stack.push_back({node, node.first_child(), world});
+    stack.push_back(frame);
   }
 
-  // The own transform of a node that instance_node places, read once however often it is placed.
-  const Matrix4& sharedLocalTransform(pugi::xml_node node) {
-    auto [at, added] = localTransforms_.try_emplace(keyOf(node));
-    if (added) at->second = localTransform(node);
-    return at->second;
+  // The node's own transform (multiplied onto `transform`), its instance elements and its node
+  // and instance_node children, in one pass over its children.
+  void readNode(pugi::xml_node node, TransformProduct& transform,
+                std::vector<pugi::xml_node>& instances, std::vector<Child>& children) {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      const char* name = child.name();
+      if (name[0] == 'n') {
+        if (std::strcmp(name, "node") == 0) children.push_back({child, false});
+      } else if (name[0] == 'i') {
+        if (std::strcmp(name, "instance_node") == 0) {
+          children.push_back({child, true});
+        } else if (std::strcmp(name, "instance_geometry") == 0 ||
+                   std::strcmp(name, "instance_controller") == 0) {
+          instances.push_back(child);
+        }
+      } else {
+        applyTransformElement(child, name, transform);
+      }
+    }
+  }
+
+  // `prepared`: where an instance_geometry of a node placed again keeps what it resolved.
+  void addInstanceOf(pugi::xml_node node, pugi::xml_node element, const Matrix4& world,
+                     PreparedGeometry* prepared) {
+    if (std::strcmp(element.name(), "instance_geometry") == 0) {
+      addGeometryInstance(node, element, world, prepared);
+    } else {
+      addControllerInstance(node, element, world);
+    }
   }
 
   bool roomForInstance(pugi::xml_node node) {
@@ -204,17 +334,36 @@ class InstanceReader {
     return false;
   }
 
-  void addGeometryInstance(pugi::xml_node node, pugi::xml_node element, const Matrix4& world) {
+  void addGeometryInstance(pugi::xml_node node, pugi::xml_node element, const Matrix4& world,
+                           PreparedGeometry* prepared) {
     if (!roomForInstance(node)) return;
-    std::string_view url = element.attribute("url").value();
-    auto found = url.empty() || url[0] != '#' ? geometries_.end()
-                                              : geometries_.find(nameOf(reference(url)));
-    if (found == geometries_.end()) {
-      warnOnce(element, "node \"%s\": instance_geometry \"%.*s\" names no imported geometry; skipped",
-               node.attribute("id").value(), static_cast<int>(url.size()), url.data());
-      return;
+    PreparedGeometry once;
+    PreparedGeometry& p = prepared != nullptr ? *prepared : once;
+    if (!p.resolved) {
+      p.resolved = true;
+      std::string_view url = element.attribute("url").value();
+      auto found = url.empty() || url[0] != '#' ? geometries_.end()
+                                                : geometries_.find(nameOf(reference(url)));
+      if (found == geometries_.end()) {
+        warnOnce(element, "node \"%s\": instance_geometry \"%.*s\" names no imported geometry; skipped",
+                 node.attribute("id").value(), static_cast<int>(url.size()), url.data());
+        return;
+      }
+      p.geometry = found->second;
+      p.nodeId = nameOf(node.attribute("id").value());
+      p.materials = boundMaterials(element, p.geometry);
     }
-    addInstance(node, element, found->second, false, world);
+    if (p.geometry < 0) return;
+    SceneInstance& instance = scene_.instances.emplace_back();
+    instance.geometry = p.geometry;
+    instance.world = world;
+    if (prepared != nullptr) {
+      instance.nodeId = p.nodeId;
+      instance.materials = p.materials;
+    } else {
+      instance.nodeId = std::move(p.nodeId);
+      instance.materials = std::move(p.materials);
+    }
   }
 
   void addControllerInstance(pugi::xml_node node, pugi::xml_node element, const Matrix4& world) {
@@ -255,20 +404,36 @@ class InstanceReader {
     instance.geometry = geometry;
     instance.skinned = skinned;
     instance.world = world;
+    instance.materials = boundMaterials(element, geometry);
+    return instance;
+  }
+
+  // Per primitive of the geometry, the material its symbol is bound to by the instance
+  // element, else the symbol itself.
+  std::vector<std::u16string> boundMaterials(pugi::xml_node element, int32_t geometry) {
+    std::vector<pugi::xml_attribute> targets;
+    std::vector<std::u16string> symbols;
     pugi::xml_node bindings = element.child("bind_material").child("technique_common");
-    for (const ScenePrimitive& primitive : scene_.geometries[static_cast<std::size_t>(geometry)].primitives) {
+    for (pugi::xml_node bound = bindings.child("instance_material"); bound;
+         bound = bound.next_sibling("instance_material")) {
+      symbols.push_back(nameOf(bound.attribute("symbol").value()));
+      targets.push_back(bound.attribute("target"));
+    }
+    const auto& primitives = scene_.geometries[static_cast<std::size_t>(geometry)].primitives;
+    std::vector<std::u16string> materials;
+    materials.reserve(primitives.size());
+    for (const ScenePrimitive& primitive : primitives) {
       const std::u16string& symbol = primitive.triangles->materialId;
       std::u16string material = symbol;
-      for (pugi::xml_node bound = bindings.child("instance_material"); bound;
-           bound = bound.next_sibling("instance_material")) {
-        if (text::sameName(nameOf(bound.attribute("symbol").value()), symbol)) {
-          material = nameOf(reference(bound.attribute("target").value()));
+      for (std::size_t b = 0; b < symbols.size(); ++b) {
+        if (text::sameName(symbols[b], symbol)) {
+          material = nameOf(reference(targets[b].value()));
           break;
         }
       }
-      instance.materials.push_back(std::move(material));
+      materials.push_back(std::move(material));
     }
-    return instance;
+    return materials;
   }
 
   // The node each joint of the skin names: by sid, then id, then name, under the instance's
@@ -328,21 +493,27 @@ class InstanceReader {
     }
   }
 
+  // The first node of that id, library_nodes before the visual scenes. The visual scenes are
+  // indexed only when the libraries lack an id: references mostly lead into the libraries.
   pugi::xml_node nodeById(std::string_view id) {
-    if (!nodesIndexed_) {
-      nodesIndexed_ = true;
-      pugi::xml_node collada = context_.document.child("COLLADA");
-      int64_t budget = INT64_MAX;
-      auto index = [&](pugi::xml_node root) {
-        forEachNodeUnder(root, budget, [&](pugi::xml_node node) {
-          pugi::xml_attribute nodeId = node.attribute("id");
-          if (nodeId) nodesById_.emplace(nodeId.value(), node);
-        });
-      };
+    pugi::xml_node collada = context_.document.child("COLLADA");
+    int64_t budget = INT64_MAX;
+    auto index = [&](pugi::xml_node root) {
+      forEachNodeUnder(root, budget, [&](pugi::xml_node node) {
+        pugi::xml_attribute nodeId = node.attribute("id");
+        if (nodeId) nodesById_.emplace(nodeId.value(), node);
+      });
+    };
+    if (!librariesIndexed_) {
+      librariesIndexed_ = true;
       forEachAlong(collada, {"library_nodes"}, index);
-      forEachAlong(collada, {"library_visual_scenes", "visual_scene"}, index);
     }
     auto found = nodesById_.find(id);
+    if (found == nodesById_.end() && !scenesIndexed_) {
+      scenesIndexed_ = true;
+      forEachAlong(collada, {"library_visual_scenes", "visual_scene"}, index);
+      found = nodesById_.find(id);
+    }
     return found == nodesById_.end() ? pugi::xml_node() : found->second;
   }
 
@@ -373,9 +544,12 @@ class InstanceReader {
   std::unordered_map<std::u16string, int32_t> geometries_;  // first geometry of each id
   std::unordered_map<std::string_view, pugi::xml_node> controllers_;
   std::unordered_map<std::string_view, pugi::xml_node> nodesById_;
-  bool nodesIndexed_ = false;
-  std::unordered_set<NodeKey> onPath_;  // nodes being placed, each on the current path
-  std::unordered_map<NodeKey, Matrix4> localTransforms_;  // of instance_node targets
+  bool librariesIndexed_ = false;
+  bool scenesIndexed_ = false;
+  PathSet onPath_;  // nodes being placed, each on the current path
+  std::unordered_map<NodeKey, NodeReading> readings_;  // of instance_node targets
+  std::vector<Child> pendingChildren_;  // children of the frames not read through readings_
+  std::vector<pugi::xml_node> instanceScratch_;
   std::unordered_set<NodeKey> warned_;
   int64_t jointBudget_ = kMaxJointSearch;
   bool jointBudgetWarned_ = false;

@@ -1,9 +1,15 @@
 #include "model/collada/collada_transform.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "model/collada/collada_context.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace collada {
 namespace {
@@ -19,7 +25,10 @@ Vec3 cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.
 double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 // `a` scaled to length 1; a zero vector stays zero.
 Vec3 normalized(Vec3 a) {
-  double length = std::sqrt(dot(a, a));
+  const double squared = dot(a, a);
+  // Axes are mostly written at length 1, where dividing changes nothing.
+  if (squared == 1) return a;
+  double length = std::sqrt(squared);
   if (!(length > 0)) return {0, 0, 0};
   return {a.x / length, a.y / length, a.z / length};
 }
@@ -33,17 +42,25 @@ Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
           0, 0, 0, 1};
 }
 
-Matrix4 rotation(Vec3 axis, double degrees) {
+// The images of the three axes under the rotation; false (and nothing set) for a zero axis,
+// which leaves everything in place.
+bool rotationColumns(Vec3 axis, double degrees, Vec3& x, Vec3& y, Vec3& z) {
   Vec3 a = normalized(axis);
-  if (a.x == 0 && a.y == 0 && a.z == 0) return kIdentityMatrix;
+  if (a.x == 0 && a.y == 0 && a.z == 0) return false;
   const double radians = degrees * kPi / 180.0;
   const double c = std::cos(radians);
   const double s = std::sin(radians);
   const double t = 1 - c;
-  return fromColumns({t * a.x * a.x + c, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y},
-                     {t * a.x * a.y - s * a.z, t * a.y * a.y + c, t * a.y * a.z + s * a.x},
-                     {t * a.x * a.z + s * a.y, t * a.y * a.z - s * a.x, t * a.z * a.z + c},
-                     {0, 0, 0});
+  x = {t * a.x * a.x + c, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y};
+  y = {t * a.x * a.y - s * a.z, t * a.y * a.y + c, t * a.y * a.z + s * a.x};
+  z = {t * a.x * a.z + s * a.y, t * a.y * a.z - s * a.x, t * a.z * a.z + c};
+  return true;
+}
+
+Matrix4 rotation(Vec3 axis, double degrees) {
+  Vec3 x, y, z;
+  if (!rotationColumns(axis, degrees, x, y, z)) return kIdentityMatrix;
+  return fromColumns(x, y, z, {0, 0, 0});
 }
 
 // Placed at `eye`, its -z axis towards `interest`, its y axis as near `up` as can be.
@@ -108,32 +125,157 @@ Matrix4 transformMatrix(std::string_view element, const float* v) {
   }
 }
 
-Matrix4 localTransform(pugi::xml_node node) {
-  Matrix4 local = kIdentityMatrix;
-  bool any = false;
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const char* name = child.name();
-    // Most children of a node are no transformation; their names are not measured.
-    if (std::strchr("mtsrl", name[0]) == nullptr || name[0] == '\0') continue;
-    const int count = transformValueCount(name);
-    if (count == 0) continue;
-    // Missing numbers read as 0, as for every number list of the import.
-    float values[16] = {};
+namespace {
+
+// The value count of a transformation element's name, with `kind` its first letter ('k' for
+// skew); 0 for any other name. Compared without measuring the name first: every child of
+// every node comes through here.
+int transformKind(const char* name, char& kind) {
+  kind = name[0];
+  switch (name[0]) {
+    case 'm': return std::strcmp(name, "matrix") == 0 ? 16 : 0;
+    case 't': return std::strcmp(name, "translate") == 0 ? 3 : 0;
+    case 'r': return std::strcmp(name, "rotate") == 0 ? 4 : 0;
+    case 'l': return std::strcmp(name, "lookat") == 0 ? 9 : 0;
+    case 's':
+      if (std::strcmp(name, "scale") == 0) return 3;
+      kind = 'k';
+      return std::strcmp(name, "skew") == 0 ? 7 : 0;
+    default: return 0;
+  }
+}
+
+// The first `count` numbers of `chars` into `values` (the rest left as they are), when they
+// are plain decimals ("-12.5", "3") separated by spaces and line feeds: such numbers are
+// converted as forEachFloat converts them, digit by digit, without measuring the text first.
+// Returns false, with `values` in any state, for text of any other form.
+bool readPlainValues(const char* p, int count, float* values) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  for (int i = 0; i < count; ++i) {
+    while (*p == ' ' || *p == '\n') ++p;
+    if (*p == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (*p == '.') {
+      for (++p; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits, ++fraction) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+      }
+    }
+    // Up to 15 digits both the integer and the power of ten are exact doubles, and one
+    // division rounds correctly, as the general conversion does.
+    if (digits == 0 || digits > 15 || (*p != ' ' && *p != '\n' && *p != '\0')) return false;
+    double v = static_cast<double>(mantissa);
+    if (fraction > 0) v /= kPowersOfTen[fraction];
+    values[i] = static_cast<float>(negative ? -v : v);
+  }
+  return true;
+}
+
+}  // namespace
+
+TransformProduct::TransformProduct(const Matrix4& start) {
+  for (int i = 0; i < 16; ++i) m[i] = start[i];
+}
+
+Matrix4 TransformProduct::rounded() const {
+  Matrix4 out;
+  for (int i = 0; i < 16; ++i) out[i] = static_cast<float>(m[i]);
+  return out;
+}
+
+bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product) {
+  char kind;
+  const int count = transformKind(name, kind);
+  if (count == 0 || child.type() != pugi::node_element) return false;
+  // Missing numbers read as 0, as for every number list of the import.
+  float v[16] = {};
+  const char* chars = child.text().get();
+  if (!readPlainValues(chars, count, v)) {
+    std::fill(v, v + 16, 0.0f);
     int read = 0;
-    forEachFloat(textOf(child), [&](float value) {
-      values[read++] = value;
+    forEachFloat(chars, [&](float value) {
+      v[read++] = value;
       return read < count;
     });
-    Matrix4 m = transformMatrix(name, values);
-    local = any ? multiply(local, m) : m;
-    any = true;
   }
-  return local;
+  double* m = product.m;
+  // Translations, scales and rotations touch only the columns they change.
+  switch (kind) {
+    case 't':
+      for (int r = 0; r < 4; ++r) m[r * 4 + 3] += m[r * 4] * v[0] + m[r * 4 + 1] * v[1] + m[r * 4 + 2] * v[2];
+      return true;
+    case 's':
+      for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 3; ++c) m[r * 4 + c] *= v[c];
+      }
+      return true;
+    case 'r': {
+      Vec3 x, y, z;
+      if (!rotationColumns(vec(v), v[3], x, y, z)) return true;
+      for (int r = 0; r < 4; ++r) {
+        const double a = m[r * 4], b = m[r * 4 + 1], c = m[r * 4 + 2];
+        m[r * 4] = a * x.x + b * x.y + c * x.z;
+        m[r * 4 + 1] = a * y.x + b * y.y + c * y.z;
+        m[r * 4 + 2] = a * z.x + b * z.y + c * z.z;
+      }
+      return true;
+    }
+    default: break;
+  }
+  Matrix4 e;
+  switch (kind) {
+    case 'm': std::copy(v, v + 16, e.begin()); break;
+    case 'l': e = lookAt(vec(v), vec(v + 3), vec(v + 6)); break;
+    default: e = skew(v[0], vec(v + 1), vec(v + 4)); break;
+  }
+  double out[16];
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      double sum = 0;
+      for (int k = 0; k < 4; ++k) sum += m[r * 4 + k] * e[k * 4 + c];
+      out[r * 4 + c] = sum;
+    }
+  }
+  std::copy(out, out + 16, m);
+  return true;
+}
+
+Matrix4 localTransform(pugi::xml_node node) {
+  TransformProduct local(kIdentityMatrix);
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    applyTransformElement(child, child.name(), local);
+  }
+  return local.rounded();
 }
 
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
+  // Each entry summed in double, in k order from 0, the same to the bit on either path.
   Matrix4 out;
+#if defined(__SSE2__)
+  // b's rows as doubles, two columns to a register.
+  __m128d rows[4][2];
+  for (int k = 0; k < 4; ++k) {
+    rows[k][0] = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(&b[k * 4])));
+    rows[k][1] = _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(&b[k * 4 + 2])));
+  }
+  for (int r = 0; r < 4; ++r) {
+    __m128d low = _mm_setzero_pd();
+    __m128d high = _mm_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+      const __m128d factor = _mm_set1_pd(static_cast<double>(a[r * 4 + k]));
+      low = _mm_add_pd(low, _mm_mul_pd(factor, rows[k][0]));
+      high = _mm_add_pd(high, _mm_mul_pd(factor, rows[k][1]));
+    }
+    _mm_storeu_ps(&out[r * 4], _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+  }
+#else
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) {
       double sum = 0;
@@ -141,6 +283,7 @@ Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
       out[r * 4 + c] = static_cast<float>(sum);
     }
   }
+#endif
   return out;
 }
 

@@ -23,6 +23,19 @@ Matrix4 transformMatrix(std::string_view element, const float* values);
 // The product, in document order, of the node's transformation elements.
 Matrix4 localTransform(pugi::xml_node node);
 
+// A product of transformation elements kept in double until it is read, so that a node's
+// elements round once rather than once per element.
+struct TransformProduct {
+  double m[16];
+  explicit TransformProduct(const Matrix4& start);
+  Matrix4 rounded() const;
+};
+
+// One step of localTransform, for a walk that looks at a node's children once: when `child`
+// (named `name`) is a transformation element, multiplies it onto `product` (on the right: it
+// applies first) and returns true.
+bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product);
+
 // a * b for column vectors: b is applied first.
 Matrix4 multiply(const Matrix4& a, const Matrix4& b);
 
