@@ -13,6 +13,7 @@
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
 #include "platform/number_text.h"
+#include "platform/uri_list.h"
 #include "platform/text.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
@@ -59,10 +60,16 @@ bool writeScreenshot(RenderDevice& device, const std::string& path) {
     std::fprintf(stderr, "%s: cannot encode the PNG\n", path.c_str());
     return false;
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  // Written whole or not at all: a file manager may read it the moment it appears.
+  const std::string partial = path + ".part";
+  std::FILE* f = std::fopen(partial.c_str(), "wb");
   bool ok = f != nullptr && std::fwrite(png.data(), 1, png.size(), f) == png.size();
   if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::fprintf(stderr, "%s: cannot write the screenshot\n", path.c_str());
+  ok = ok && std::rename(partial.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    std::remove(partial.c_str());
+    std::fprintf(stderr, "%s: cannot write the screenshot\n", path.c_str());
+  }
   return ok;
 }
 
@@ -127,6 +134,30 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
   }
   // A picture of a model is one frame unless asked for more.
   if (!options.model.empty() && !framesGiven) options.frames = 1;
+  return options;
+}
+
+std::optional<HeadlessOptions> ParseThumbnailOptions(const std::vector<std::string>& args, std::string& error) {
+  int64_t size = 0;
+  if (args.size() != 3 || !parseCount(args[0], size) || size < 16 || size > 4096) {
+    error = "--thumbnail needs SIZE (16 to 4096), INPUT and OUTPUT";
+    return std::nullopt;
+  }
+  HeadlessOptions options;
+  options.width = options.height = static_cast<int32_t>(size);
+  options.frames = 1;
+  std::string input = args[1];
+  if (input.rfind("file:", 0) == 0) {
+    std::vector<std::string> paths = text::filePathsFromUriList(input);
+    if (paths.empty()) {
+      error = input + ": not a local file";
+      return std::nullopt;
+    }
+    input = paths.front();
+  }
+  // Whole paths: the program makes its data folder current before it reads them.
+  options.model = std::filesystem::absolute(input).string();
+  options.screenshot = std::filesystem::absolute(args[2]).string();
   return options;
 }
 

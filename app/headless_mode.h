@@ -31,6 +31,11 @@ struct HeadlessOptions {
 std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args,
                                                     std::string& error);
 
+// Parses `--thumbnail SIZE INPUT OUTPUT` (the freedesktop thumbnailer's arguments: INPUT a path or
+// a file:// URI) into the headless picture of the framed model, SIZE x SIZE, written to OUTPUT.
+std::optional<HeadlessOptions> ParseThumbnailOptions(const std::vector<std::string>& args,
+                                                     std::string& error);
+
 // Runs the headless mode in the current directory (the run folder). Returns the exit status:
 // 0 on success, 1 when the device, the shaders or the screenshot failed (one line on stderr).
 int RunHeadless(const HeadlessOptions& options);

@@ -19,6 +19,7 @@ void printUsage(std::FILE* out) {
                "                   [--stats] [--validate] [--empty]\n"
                "       modelviewer --headless MODEL [--ani ANIM]... [--size WxH] [--frames N]\n"
                "                   [--screenshot FILE.png] [--stats] [--validate]\n"
+               "       modelviewer --thumbnail SIZE INPUT OUTPUT.png\n"
                "       %s\n"
                "       modelviewer --help | --version\n",
                kInfoUsage);
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "--headless") {
     std::string error;
     auto options = ParseHeadlessOptions({args.begin() + 1, args.end()}, error);
+    if (!options) return usage(error);
+    return RunHeadless(*options);
+  }
+  if (!args.empty() && args[0] == "--thumbnail") {
+    std::string error;
+    auto options = ParseThumbnailOptions({args.begin() + 1, args.end()}, error);
     if (!options) return usage(error);
     return RunHeadless(*options);
   }

@@ -173,8 +173,25 @@ TEST(ModelView, ModelsThatCannotBeOpenedEndTheProgramWithOneLine) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(shot));
+    ViewerRun thumbnail = runViewer("--thumbnail 128 '" + (folder / name).string() + "' '" + shot.string() + "'");
+    EXPECT_NE(thumbnail.status, 0);
+    EXPECT_FALSE(fs::exists(shot));
   }
   fs::remove_all(folder);
+}
+
+// The thumbnailer's call: a file:// URI in, a PNG of the asked size out.
+TEST(ModelView, ThumbnailOfAUriIsAPngOfTheAskedSize) {
+  const fs::path out = fs::temp_directory_path() / ("mv_thumbnail_" + std::to_string(::getpid()) + ".png");
+  ViewerRun run = runViewer("--thumbnail 256 'file://" MV_TESTDATA_DIR
+                            "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae' '" + out.string() + "'");
+  if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
+  int width = 0, height = 0, channels = 0;
+  ASSERT_TRUE(stbi_info(out.c_str(), &width, &height, &channels));
+  EXPECT_EQ(width, 256);
+  EXPECT_EQ(height, 256);
+  fs::remove(out);
 }
 
 }  // namespace
