@@ -1,0 +1,230 @@
+// The model view against its baselines, each measured in the same run on the first Vulkan
+// device that works (the CPU rasterizer where there is no GPU):
+// - its steady frame in the default window against the start-up scene's frame;
+// - opening the largest test model to its first frame against importing it plus two frames;
+// - a headless 640 x 480 picture of each test model (load, upload, one frame, read back, PNG)
+//   against importing it plus one frame.
+// The device is created once per picture size, outside the timing (a process pays it once).
+#include <benchmark/benchmark.h>
+#include <stb_image_write.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/model_view_setup.h"
+#include "app/startup_scene.h"
+#include "app/window_layout.h"
+#include "model/collada_import.h"
+#include "model/model_data.h"
+#include "render/frame_thread.h"
+#include "render/render_device.h"
+#include "scene/camera.h"
+#include "scene/model_view.h"
+#include "scene/scene.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> testModels() {
+  std::vector<fs::path> models;
+  for (const auto& entry : fs::recursive_directory_iterator(MV_TESTDATA_DIR "/collada")) {
+    std::string ext = entry.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".dae") models.push_back(entry.path());
+  }
+  std::sort(models.begin(), models.end());
+  return models;
+}
+
+fs::path largestModel() {
+  std::vector<fs::path> models = testModels();
+  return *std::max_element(models.begin(), models.end(),
+                           [](const fs::path& a, const fs::path& b) { return fs::file_size(a) < fs::file_size(b); });
+}
+
+// The default window's display area on a 1920 x 1080 screen.
+PixelRect defaultDisplay() {
+  MainWindowLayout layout = computeMainWindowLayout(1920, 1080, 96);
+  return displayRect(layout.mainWidth, layout.mainHeight, layout.barHeight);
+}
+
+RenderDevice* device(int32_t width, int32_t height, int32_t shadowSize) {
+  static std::map<std::tuple<int32_t, int32_t, int32_t>, std::unique_ptr<RenderDevice>> devices;
+  auto& d = devices[{width, height, shadowSize}];
+  if (!d) {
+    d = std::make_unique<RenderDevice>();
+    RenderDeviceOptions options;
+    options.renderWidth = width;
+    options.renderHeight = height;
+    options.shadowSize = shadowSize;
+    std::string error;
+    if (chdir(MV_RUN_DIR) != 0 || !d->create(options, &error)) {
+      std::fprintf(stderr, "no device: %s\n", error.c_str());
+      d.reset();
+      return nullptr;
+    }
+  }
+  return d.get();
+}
+
+// One opened model: its scene, camera and view on a device.
+struct Opened {
+  Scene scene;
+  Camera camera;
+  ModelView model{&camera};
+  DisplayView view;
+  bool ok = false;
+  Opened(RenderDevice& device, const fs::path& file) {
+    ok = LoadModelView(model, scene, camera, device, file.string(), {}, device.renderWidth(), device.renderHeight());
+    view.renderDevice = &device;
+    view.scene = &scene;
+    view.camera = &camera;
+  }
+};
+
+void BM_StartupSceneFrame(benchmark::State& state) {
+  RenderDevice* d = device(1920, 1080, 0);
+  if (d == nullptr) return state.SkipWithError("no Vulkan device");
+  static Scene scene;
+  static Camera camera;
+  static StartupScene contents;
+  static DisplayView view;
+  if (view.renderDevice == nullptr) {
+    std::string error;
+    LoadStartupScene(scene, camera, contents, d->textureLoader());
+    UploadStartupScene(*d, contents, &error);
+    view.renderDevice = d;
+    view.scene = &scene;
+    view.camera = &camera;
+    for (int i = 0; i < 3; ++i) RenderOneFrame(view);
+  }
+  for (auto _ : state) RenderOneFrame(view);
+}
+
+void modelFrames(benchmark::State& state, int32_t width, int32_t height) {
+  RenderDevice* d = device(width, height, kModelViewShadowSize);
+  if (d == nullptr) return state.SkipWithError("no Vulkan device");
+  static std::map<std::pair<int32_t, int32_t>, std::unique_ptr<Opened>> opened;
+  auto& o = opened[{width, height}];
+  if (!o) {
+    o = std::make_unique<Opened>(*d, largestModel());
+    for (int i = 0; i < 3; ++i) RenderOneFrame(o->view);
+  }
+  for (auto _ : state) RenderOneFrame(o->view);
+}
+
+void BM_ModelViewFrame(benchmark::State& state) { modelFrames(state, defaultDisplay().width, defaultDisplay().height); }
+void BM_ModelViewFrame640(benchmark::State& state) { modelFrames(state, 640, 480); }
+
+void BM_ImportLargest(benchmark::State& state) {
+  const fs::path file = largestModel();
+  for (auto _ : state) {
+    ModelData model;
+    benchmark::DoNotOptimize(importCollada(model, file));
+  }
+}
+
+void BM_OpenLargestToFirstFrame(benchmark::State& state) {
+  PixelRect r = defaultDisplay();
+  RenderDevice* d = device(r.width, r.height, kModelViewShadowSize);
+  if (d == nullptr) return state.SkipWithError("no Vulkan device");
+  const fs::path file = largestModel();
+  for (auto _ : state) {
+    Opened o(*d, file);
+    if (!o.ok || !RenderOneFrame(o.view)) return state.SkipWithError("cannot open");
+  }
+}
+
+void appendBytes(void* context, void* data, int size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+}
+
+void BM_Import(benchmark::State& state) {
+  const fs::path file = testModels()[static_cast<std::size_t>(state.range(0))];
+  state.SetLabel(file.filename().string());
+  for (auto _ : state) {
+    ModelData model;
+    benchmark::DoNotOptimize(importCollada(model, file));
+  }
+}
+
+void BM_HeadlessPicture(benchmark::State& state) {
+  RenderDevice* d = device(640, 480, kModelViewShadowSize);
+  if (d == nullptr) return state.SkipWithError("no Vulkan device");
+  const fs::path file = testModels()[static_cast<std::size_t>(state.range(0))];
+  state.SetLabel(file.filename().string());
+  std::vector<uint8_t> rgba;
+  for (auto _ : state) {
+    Opened o(*d, file);
+    if (!o.ok || !RenderOneFrame(o.view) || !d->readBackBuffer(rgba)) return state.SkipWithError("cannot render");
+    std::string png;
+    stbi_write_png_to_func(appendBytes, &png, 640, 480, 4, rgba.data(), 640 * 4);
+    benchmark::DoNotOptimize(png.data());
+  }
+}
+
+// Medians by benchmark name, then the figures the model view is held to.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+        times_[run.benchmark_name().substr(0, run.benchmark_name().find("/repeats"))].push_back(
+            run.GetAdjustedRealTime());
+      }
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    auto median = [&](const std::string& name) {
+      std::vector<double> v = times_[name];
+      if (v.empty()) return 0.0;
+      std::sort(v.begin(), v.end());
+      return v[v.size() / 2];
+    };
+    const double startup = median("BM_StartupSceneFrame"), frame = median("BM_ModelViewFrame");
+    const double import = median("BM_ImportLargest"), open = median("BM_OpenLargestToFirstFrame");
+    const double frame640 = median("BM_ModelViewFrame640");
+    std::printf("model view frame / start-up frame: %.3f (limit 0.5)\n", frame / startup);
+    std::printf("open largest to first frame: %.1f ms against import %.1f ms + two frames %.1f ms: %.3f (limit 1)\n",
+                open, import, 2 * frame, open / (import + 2 * frame));
+    const std::vector<fs::path> models = testModels();
+    for (std::size_t i = 0; i < models.size(); ++i) {
+      const double picture = median("BM_HeadlessPicture/" + std::to_string(i));
+      const double alone = median("BM_Import/" + std::to_string(i));
+      if (picture == 0) continue;
+      std::printf("picture 640x480 %-34s %.1f ms against 1.5 x import %.2f ms + frame %.1f ms: %.3f (limit 1)\n",
+                  models[i].filename().c_str(), picture, alone, frame640, picture / (1.5 * alone + frame640));
+    }
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> times_;
+};
+
+}  // namespace
+
+BENCHMARK(BM_StartupSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(3);
+BENCHMARK(BM_ModelViewFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(3);
+BENCHMARK(BM_ModelViewFrame640)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(3);
+BENCHMARK(BM_ImportLargest)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(3);
+BENCHMARK(BM_OpenLargestToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(3);
+BENCHMARK(BM_Import)->DenseRange(0, 12)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.2)->Repetitions(3);
+BENCHMARK(BM_HeadlessPicture)->DenseRange(0, 12)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.3)->Repetitions(3);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
