@@ -177,8 +177,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name().substr(0, run.benchmark_name().find("/repeats"))].push_back(
-            run.GetAdjustedRealTime());
+        const std::string& args = run.run_name.args;
+        times_[run.run_name.function_name + (args.empty() ? "" : "/" + args)].push_back(run.GetAdjustedRealTime());
       }
     }
   }

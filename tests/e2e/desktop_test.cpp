@@ -782,11 +782,24 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   drag(1, -200, "shift");  // shift-left-drag pans too
   EXPECT_LT(centreX(settled()), panned - 60);
 
+  // Maximized, the view renders at the larger size and still shows the model; then restored.
+  Rect maximize = buttonRects().at(1);
+  click({maximize.x + 14, maximize.y + 14});
+  ASSERT_TRUE(retry(10s, [&] { return screenRect(displayWindow()).width > d.width; })) << stderrText();
+  const Rect big = screenRect(displayWindow());
+  EXPECT_TRUE(retry(20s, [&] {
+    return countColour({big.x + 8, big.y + 8, big.width - 16, big.height - 16}, dark) > big.width * big.height / 50;
+  })) << stderrText();
+  maximize = buttonRects().at(1);
+  click({maximize.x + 14, maximize.y + 14});
+  ASSERT_TRUE(retry(10s, [&] { return screenRect(displayWindow()).width == d.width; })) << stderrText();
+
   Rect close = buttonRects().at(0);
   click({close.x + 14, close.y + 14});
   EXPECT_EQ(waitFor(viewer_, 5000ms), 1) << stderrText();
   viewer_ = -1;
   EXPECT_NE(fileText("config.ini").find("BKColorR = 40\r"), std::string::npos);
+  EXPECT_EQ(stderrText().find("Error"), std::string::npos) << stderrText();
   const std::string stats = fileText("stdout.txt");
   EXPECT_NE(stats.find("\"model\": {"), std::string::npos) << stats;
 
