@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/dropped_models.h"
 #include "app/input_thread.h"
 #include "app/main_window.h"
 #include "app/model_view_setup.h"
@@ -72,7 +73,8 @@ void modelViewMouse(WindowSystem& windows, XWindow window, ModelView& model, Vie
 
 int RunDesktop(const DesktopOptions& desktopOptions) {
   const bool printStats = desktopOptions.printStats;
-  const bool showModel = !desktopOptions.model.empty();
+  // A model is shown from the start, or once one is dropped; the UI thread's to read.
+  bool showModel = !desktopOptions.model.empty();
   WindowSystem windows;
   std::string error;
   if (!windows.open(&error)) {
@@ -93,7 +95,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   // The main window, hidden until everything is loaded.
   DisplayView view;
   std::unique_ptr<WindowPresenter> presenter;
-  auto displayResized = [&presenter, &state, &view, showModel] {
+  auto displayResized = [&presenter, &state, &view, &showModel] {
     if (presenter) presenter->windowResized();
     if (!showModel) return;
     // The model view renders at its window's size.
@@ -109,10 +111,12 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   windows.setUserData(state.mainWindow, &state);
 
   // The display view: its child window, the render device, the scene and the camera.
-  ModelView* shownModel = nullptr;
+  std::unique_ptr<DroppedModels> drops;
   ViewDrag drag;
   windows.registerClass("CLASS_DISPWINDOW", [&](XWindow window, WindowMessage message, const MessageArgs& args) {
-    if (shownModel != nullptr) modelViewMouse(windows, window, *shownModel, drag, message, args);
+    if (std::shared_ptr<ModelView> shown = drops ? drops->shown() : nullptr) {
+      modelViewMouse(windows, window, *shown, drag, message, args);
+    }
   });
   PixelRect d = displayRect(state.mainWidth, state.mainHeight, state.barHeight);
   state.displayWindow = windows.createWindow("CLASS_DISPWINDOW", "ModelViewer", state.mainWindow, d.x, d.y, d.width, d.height);
@@ -173,26 +177,48 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   state.maximizeButton = &maximizeButton;
   state.minimizeButton = &minimizeButton;
 
-  // The scene: the skeleton, its animations, the field; or the model asked for.
+  // The scene: the skeleton, its animations, the field; or the model asked for. Files dropped
+  // later take its place.
+  DroppedModels::Callbacks dropped;
+  dropped.shown = [&windows, &showModel, &displayResized] {
+    // From now on the picture renders at the display window's size, as the model view does.
+    windows.post([&showModel, &displayResized] {
+      showModel = true;
+      displayResized();
+    });
+  };
+  dropped.failed = [&windows, &state](const std::string&) {
+    windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); });
+  };
+  drops = std::make_unique<DroppedModels>(device, scene, camera, dropped);
   StartupScene contents;
-  ModelView modelView(&camera);
   if (showModel) {
-    if (!LoadModelView(modelView, scene, camera, device, desktopOptions.model, desktopOptions.animations,
+    auto modelView = std::make_shared<ModelView>(&camera);
+    if (!LoadModelView(*modelView, scene, camera, device, desktopOptions.model, desktopOptions.animations,
                        view.renderWidth, view.renderHeight)) {
       return 1;
     }
-    shownModel = &modelView;
-    state.barExtraText = [&modelView] { return modelView.StatusText(); };
-    view.renderSizeChanged = [&camera, &modelView](int32_t width, int32_t height) {
-      SetModelViewSize(modelView, camera, width, height);
-    };
+    drops->setShown(modelView, modelView->drawnMeshSets(), desktopOptions.model, desktopOptions.animations);
   } else {
     LoadStartupScene(scene, camera, contents, device.textureLoader());
     if (!UploadStartupScene(device, contents, &error)) {
       std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
       return 1;
     }
+    std::vector<const MeshSet*> meshes;
+    for (const auto& character : contents.characters) {
+      for (int32_t i = 1; i <= character->meshSets.count(); ++i) meshes.push_back(character->meshSets.at(i)->item);
+    }
+    drops->setShown(nullptr, std::move(meshes));
   }
+  state.barExtraText = [&drops] { return drops->barText(); };
+  view.renderSizeChanged = [&camera, &drops](int32_t width, int32_t height) {
+    if (std::shared_ptr<ModelView> shown = drops->shown()) SetModelViewSize(*shown, camera, width, height);
+  };
+  view.beforeFrame = [&view, &drops] { drops->frameHook(view.renderWidth, view.renderHeight); };
+  windows.acceptDrops(state.mainWindow, {TakesDroppedFiles, [&drops](std::vector<std::string> paths) {
+                                           drops->drop(std::move(paths));
+                                         }});
 
   // Running: the window, the two worker threads and the one-second repaint.
   windows.show(state.mainWindow);
@@ -214,11 +240,13 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   soundMixer.stop();
   if (view.frameThread.joinable()) view.frameThread.join();
   if (view.inputThread.joinable()) view.inputThread.join();
+  drops->stop();
   if (printStats) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton,
-                           showModel ? &modelView : nullptr});
+                           drops->shown().get()});
   }
+  drops.reset();  // the models go before the device that drew them
   presenter.reset();
   XCloseDisplay(frameDisplay);
   cairo_surface_destroy(state.backBitmap);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/keyboard_state.h"
@@ -23,7 +24,11 @@ bool PollKeyboardOnce(Scene& scene, KeyboardDevice* keyboard) {
 
 int InputThread(DisplayView& view, KeyboardDevice* keyboard) {
   while (view.stopFlag.load() == 0) {
-    PollKeyboardOnce(*view.scene, keyboard);
+    {
+      // The frame thread may swap the Scene's lists between frames.
+      std::lock_guard<std::mutex> lock(view.sceneMutex);
+      PollKeyboardOnce(*view.scene, keyboard);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(16));
   }
   return 1;

@@ -1,9 +1,11 @@
 #include "model/collada_import.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "model/collada/collada_context.h"
+#include "model/load_error.h"
 #include "model/model_data.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -50,14 +52,17 @@ bool importDocument(ModelData& model, const pugi::xml_document& document, const 
 
 bool reportParseError(const std::string& name, const pugi::xml_parse_result& result,
                       std::FILE* messages) {
-  if (messages != nullptr) {
-    if (result.status == pugi::status_file_not_found || result.status == pugi::status_io_error) {
-      std::fprintf(messages, "%s: cannot read the file\n", name.c_str());
-    } else {
-      std::fprintf(messages, "%s: not a readable XML document: %s at byte %lld\n", name.c_str(),
-                   result.description(), static_cast<long long>(result.offset));
-    }
+  if (messages == nullptr) return false;
+  char line[512];
+  if (result.status == pugi::status_file_not_found || result.status == pugi::status_io_error) {
+    std::snprintf(line, sizeof line, "%s: cannot read the file", name.c_str());
+  } else {
+    std::snprintf(line, sizeof line, "%s: not a readable XML document: %s at byte %lld", name.c_str(),
+                  result.description(), static_cast<long long>(result.offset));
   }
+  // On stderr it is the load's error line, which a caller may show beside.
+  if (messages == stderr) printLoadError("%s", line);
+  else std::fprintf(messages, "%s\n", line);
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/block_reader.h"
+#include "model/load_error.h"
 #include "model/model_data.h"
 #include "platform/line_reader.h"
 
@@ -262,7 +263,7 @@ bool readMdl(ModelData& model, const std::filesystem::path& fileName) {
   text::LineReader lines;
   std::string error;
   if (!lines.open(fileName, &error)) {
-    std::fprintf(stderr, "%s: cannot open: %s\n", fileName.c_str(), error.c_str());
+    printLoadError("%s: cannot open: %s", fileName.c_str(), error.c_str());
     return false;
   }
   std::string warning = MdlReader(model, lines).run();

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "model/collada_import.h"
+#include "model/load_error.h"
 #include "model/mdl_reader.h"
 #include "model/model_data.h"
 
@@ -68,18 +69,16 @@ bool loadModelFile(ModelData& model, const std::filesystem::path& path,
 bool loadModelFileAs(ModelData& model, const std::filesystem::path& path, ModelFormat format,
                      const std::function<void()>& inFolder) {
   if (format == ModelFormat::kUnknown) {
-    std::fprintf(stderr, "%s: not a model file (the name must end in .mdl or .dae)\n",
-                 path.c_str());
+    printLoadError("%s: not a model file (the name must end in .mdl or .dae)", path.c_str());
     return false;
   }
   if (std::string why = unreadableBecause(path); !why.empty()) {
-    std::fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), why.c_str());
+    printLoadError("%s: cannot open: %s", path.c_str(), why.c_str());
     return false;
   }
   CurrentFolderScope folder(path.parent_path());
   if (!folder.ok()) {
-    std::fprintf(stderr, "%s: cannot enter the model's folder: %s\n", path.c_str(),
-                 folder.error().c_str());
+    printLoadError("%s: cannot enter the model's folder: %s", path.c_str(), folder.error().c_str());
     return false;
   }
   const std::filesystem::path fileName = path.filename();

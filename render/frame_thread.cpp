@@ -78,19 +78,22 @@ void followRequestedSize(DisplayView& view) {
 bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   followRequestedSize(view);
   Scene& scene = *view.scene;
-  for (int i = 0; i < steps; ++i) {
-    scene.UpdateObjects();
-    scene.AdvanceAnimationClocks(view.frameTick);
-    scene.UpdatePoses();
-    scene.LateUpdateObjects();
+  // The draw lists are rebuilt for the visibility flags and for lists the hook changed.
+  thread_local FrameDrawLists lists;
+  {
+    std::lock_guard<std::mutex> lock(view.sceneMutex);
+    if (view.beforeFrame) view.beforeFrame();
+    for (int i = 0; i < steps; ++i) {
+      scene.UpdateObjects();
+      scene.AdvanceAnimationClocks(view.frameTick);
+      scene.UpdatePoses();
+      scene.LateUpdateObjects();
+    }
+    CollectDrawLists(scene, lists);
   }
   RenderDevice& device = *view.renderDevice;
   view.camera->UpdateSceneView(device.frameConstants(), device.frameConstantsMapped());
   view.camera->UpdateFollowView(device.frameConstants(), device.frameConstantsMapped());
-  // The lists never change while the threads run; the draw lists are rebuilt only for the
-  // visibility flags.
-  thread_local FrameDrawLists lists;
-  CollectDrawLists(scene, lists);
   if (presenter == nullptr || !presenter->acquire()) return device.renderFrame(lists);
   bool ok = device.renderFrame(lists, [presenter](VkCommandBuffer cmd, const GpuImage& backBuffer) {
     presenter->recordPresent(cmd, backBuffer);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include <vulkan/vulkan.h>
@@ -82,6 +83,13 @@ struct DisplayView {
   // then tells `renderSizeChanged`. 0: no change asked for.
   std::atomic<uint64_t> requestedRenderSize{0};
   std::function<void(int32_t width, int32_t height)> renderSizeChanged;
+  // Runs on the frame thread before each frame's steps, while it holds `sceneMutex`: the one
+  // place where the Scene's lists may change (a dropped model taking the old one's place) and
+  // where the device takes new meshes while the frame thread runs.
+  std::function<void()> beforeFrame;
+  // Held by the frame thread around the hook and the steps, and by the input thread around
+  // its keyboard dispatch, so that neither walks the lists while the hook changes them.
+  std::mutex sceneMutex;
   std::atomic<uint8_t> stopFlag{0};
   std::atomic<double> fps{0.0};  // read by the main window's painting
   // Counted by the frame thread; read once it has ended.

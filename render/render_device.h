@@ -97,6 +97,9 @@ class RenderDevice {
 
   // Uploads the vertex and index arrays that BuildMeshSet computed.
   bool upload(const MeshSet& mesh, std::string* error);
+  // Destroys the GPU copy of `mesh` once the GPU is idle, so that the MeshSet may go; its
+  // textures stay (other meshes may share them). Nothing happens for a mesh never uploaded.
+  void release(const MeshSet& mesh);
 
   // Makes the targets `width` x `height` (the shadow target keeps its side, or stays twice the
   // render size) after the GPU has finished with them. The next frame starts them afresh.

@@ -118,3 +118,14 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
   gpuMeshes_[&mesh] = std::move(gpu);
   return true;
 }
+
+void RenderDevice::release(const MeshSet& mesh) {
+  auto found = gpuMeshes_.find(&mesh);
+  if (found == gpuMeshes_.end()) return;
+  vkDeviceWaitIdle(device_);  // a submitted frame may still read the buffers
+  for (GpuMesh::Geometry& g : found->second.geometries) {
+    destroyBuffer(g.vertices);
+    for (GpuBuffer& i : g.indices) destroyBuffer(i);
+  }
+  gpuMeshes_.erase(found);
+}

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "model/ani_reader.h"
+#include "model/load_error.h"
 #include "model/matrix_math.h"
 #include "model/model_loader.h"
 #include "platform/text.h"
@@ -184,7 +185,7 @@ bool ModelView::Load(const fs::path& model, const std::vector<fs::path>& animati
     }
   }
   if (countTriangles(*data_) == 0) {
-    std::fprintf(stderr, "%s: no geometry to draw\n", model.c_str());
+    printLoadError("%s: no geometry to draw", model.c_str());
     return false;
   }
   return build(textures, fromMdl, ownAnimations);
@@ -244,7 +245,7 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
     ++drawn;
   }
   if (objects_.empty()) {
-    std::fprintf(stderr, "%s: no geometry to draw\n", text::toUtf8(data_->modelId).c_str());
+    printLoadError("%s: no geometry to draw", text::toUtf8(data_->modelId).c_str());
     return false;
   }
   if (!animatedSets_.empty()) {

@@ -44,6 +44,12 @@ bool Scene::LateUpdateObjects() {
   return true;
 }
 
+void Scene::RemoveAll() {
+  for (CursorList<CCharacterBase>* list : {&firstList, &secondList, &thirdList}) {
+    while (list->count() > 0) list->removeCurrent();
+  }
+}
+
 bool Scene::DispatchKeyboard(const uint8_t* keys) {
   forEachObject([keys](CCharacterBase& c) { c.OnKeyboard(keys); });
   return true;

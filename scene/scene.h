@@ -2,8 +2,9 @@
 // skeleton first, an unused second list, the field tiles third), runs the four per-frame steps
 // over them, hands the keyboard state to every character, answers the ground query over the
 // tiles, and sets up the skeleton's animations at start-up. It does not own the characters.
-// The lists are filled before the worker threads start and never change afterwards, so both
-// threads walk them, in position order, without moving the cursors.
+// The lists are filled before the worker threads start; afterwards they change only between
+// frames, on the frame thread, under the lock the input thread's dispatch also takes. Both
+// threads walk them in position order without moving the cursors.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,10 @@ class Scene : public GroundQuery {
   bool AdvanceAnimationClocks(int32_t tick);
   bool UpdatePoses();
   bool LateUpdateObjects();
+
+  // Empties the three lists (their characters are left alone), for new contents to take
+  // their place between frames.
+  void RemoveAll();
 
   // Input thread: OnKeyboard of every character with the 256-byte state. Always true.
   bool DispatchKeyboard(const uint8_t* keys);
