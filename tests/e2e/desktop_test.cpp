@@ -429,7 +429,7 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   ASSERT_GT(count(home), inner.width * inner.height / 50) << "the model is shown";
   const Point c = displayCentre();
   // Held a little: the keyboard is polled, not read as events.
-  auto press = [&](const std::string& key) { xdotool(display_, "keydown " + key + " sleep 0.15 keyup " + key); };
+  auto press = [&](const std::string& key) { xdotool(display_, "keydown " + key + " sleep 0.4 keyup " + key); };
   auto drag = [&](int button, int dx, const char* key = nullptr) {
     std::string held = key ? std::string(" keydown ") + key : "";
     std::string released = key ? std::string(" keyup ") + key : "";
@@ -482,6 +482,7 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   startViewer({}, {MV_PROGRAM, MV_RUN_DIR "/model/skelton.mdl", "--ani", MV_RUN_DIR "/model/walk.ani", "--ani",
                    MV_RUN_DIR "/model/stand.ani", "--stats"});
   click(displayCentre());  // focus, as a user's first click does
+  xdotool(display_, "windowactivate --sync " + std::to_string(window_));
   std::this_thread::sleep_for(500ms);
   for (const char* key : {"2", "1", "2"}) press(key);
   requestClose();
