@@ -205,11 +205,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
       std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
       return 1;
     }
-    std::vector<const MeshSet*> meshes;
-    for (const auto& character : contents.characters) {
-      for (int32_t i = 1; i <= character->meshSets.count(); ++i) meshes.push_back(character->meshSets.at(i)->item);
-    }
-    drops->setShown(nullptr, std::move(meshes));
+    drops->setShown(nullptr, StartupMeshSets(contents));
   }
   state.barExtraText = [&drops] { return drops->barText(); };
   view.renderSizeChanged = [&camera, &drops](int32_t width, int32_t height) {

@@ -5,30 +5,25 @@
 
 #include "app/model_view_setup.h"
 #include "model/load_error.h"
+#include "model/model_loader.h"
 #include "render/render_device.h"
 #include "scene/model_view.h"
 #include "scene/scene.h"
 
 namespace {
 
-bool endsWithAnyCase(const std::string& path, std::string_view suffix) {
-  if (path.size() < suffix.size()) return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    char c = path[path.size() - suffix.size() + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
+bool isAnimation(const std::string& path) {
+  std::string suffix = std::filesystem::path(path).extension().string();
+  for (char& c : suffix) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return suffix == ".ani";
 }
-
-bool isAnimation(const std::string& path) { return endsWithAnyCase(path, ".ani"); }
 
 }  // namespace
 
 bool TakesDroppedFiles(const std::vector<std::string>& paths) {
   if (paths.empty()) return false;
   for (const std::string& path : paths) {
-    if (!endsWithAnyCase(path, ".mdl") && !endsWithAnyCase(path, ".dae") && !isAnimation(path)) return false;
+    if (modelFormatOfAnyCase(path) == ModelFormat::kUnknown && !isAnimation(path)) return false;
   }
   return true;
 }
@@ -153,19 +148,13 @@ void DroppedModels::frameHook(int32_t width, int32_t height) {
     next = std::move(loaded_);
   }
   if (!next) return;
-  const std::vector<const MeshSet*> meshes = next->drawnMeshSets();
   std::string error;
-  for (const MeshSet* mesh : meshes) {
-    if (device_.upload(*mesh, &error)) continue;
+  if (!ShowModelView(*next, scene_, camera_, device_, width, height, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    for (const MeshSet* uploaded : meshes) device_.release(*uploaded);
     fail(error);
     return;
   }
-  scene_.RemoveAll();
-  SetModelViewSize(*next, camera_, width, height);
-  next->AddTo(scene_);
-  next->Update();  // the camera framed before the frame is drawn
+  const std::vector<const MeshSet*> meshes = next->drawnMeshSets();
   std::shared_ptr<ModelView> old;
   std::vector<const MeshSet*> oldMeshes;
   {

@@ -14,12 +14,21 @@ bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& 
   std::vector<std::filesystem::path> files(animations.begin(), animations.end());
   if (!view.Load(model, files, device.textureLoader())) return false;
   std::string error;
-  for (const MeshSet* mesh : view.drawnMeshSets()) {
-    if (!device.upload(*mesh, &error)) {
-      std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
-      return false;
-    }
+  if (ShowModelView(view, scene, camera, device, width, height, &error)) return true;
+  std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
+  return false;
+}
+
+bool ShowModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, int32_t width,
+                   int32_t height, std::string* error) {
+  const std::vector<const MeshSet*> meshes = view.drawnMeshSets();
+  for (const MeshSet* mesh : meshes) {
+    if (device.upload(*mesh, error)) continue;
+    for (const MeshSet* uploaded : meshes) device.release(*uploaded);
+    return false;
   }
+  scene.RemoveAll();
+  SetModelViewSize(view, camera, width, height);
   view.AddTo(scene);
   view.Update();  // the camera set before the first frame
   return true;

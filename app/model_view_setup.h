@@ -16,10 +16,16 @@ class Scene;
 // model (scaled to a fixed size), so it needs no more than this whatever the picture's size.
 inline constexpr int32_t kModelViewShadowSize = 1024;
 
-// Loads `model` with `animations` into `view`, uploads what it draws, adds it to `scene` and
-// shapes the camera for a `width` x `height` picture. False after one line on stderr.
+// Loads `model` with `animations` into `view`, then shows it as ShowModelView does. False after
+// one line on stderr.
 bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, const std::string& model,
                    const std::vector<std::string>& animations, int32_t width, int32_t height);
+
+// Uploads what a loaded `view` draws, puts it in place of whatever the Scene's lists hold, and
+// shapes and points the camera for a `width` x `height` picture. False, with `error` set, nothing
+// left uploaded and the Scene as it was, when the device runs out of memory.
+bool ShowModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, int32_t width,
+                   int32_t height, std::string* error);
 
 // The picture's new size: the camera's aspect and render size, and the view's framing limits.
 void SetModelViewSize(ModelView& view, Camera& camera, int32_t width, int32_t height);

@@ -41,11 +41,17 @@ void LoadStartupScene(Scene& scene, Camera& camera, StartupScene& contents,
   }
 }
 
-bool UploadStartupScene(RenderDevice& device, const StartupScene& contents, std::string* error) {
+std::vector<const MeshSet*> StartupMeshSets(const StartupScene& contents) {
+  std::vector<const MeshSet*> meshes;
   for (const auto& character : contents.characters) {
-    for (int32_t i = 1; i <= character->meshSets.count(); ++i) {
-      if (!device.upload(*character->meshSets.at(i)->item, error)) return false;
-    }
+    for (int32_t i = 1; i <= character->meshSets.count(); ++i) meshes.push_back(character->meshSets.at(i)->item);
+  }
+  return meshes;
+}
+
+bool UploadStartupScene(RenderDevice& device, const StartupScene& contents, std::string* error) {
+  for (const MeshSet* mesh : StartupMeshSets(contents)) {
+    if (!device.upload(*mesh, error)) return false;
   }
   return true;
 }

@@ -25,6 +25,9 @@ struct StartupScene {
 void LoadStartupScene(Scene& scene, Camera& camera, StartupScene& contents,
                       const TextureLoader& loadTexture);
 
+// Every MeshSet the start-up scene loaded, in load order.
+std::vector<const MeshSet*> StartupMeshSets(const StartupScene& contents);
+
 // Uploads the vertex and index arrays of every loaded model. False, with `error` set, when the
 // device runs out of memory.
 bool UploadStartupScene(RenderDevice& device, const StartupScene& contents, std::string* error);

@@ -323,8 +323,8 @@ void AppendAnimation(MeshSet& set, const AnimationSet& animationSet) {
   set.animations.append(animation);
 }
 
-void SetPlacement(MeshSet& set, const Matrix4& fileMatrix) {
-  set.placement = TransposeMatrix(fileMatrix);
+void SetPlacement(MeshSet& set, const Matrix4& placement) {
+  set.placement = placement;
   Matrix4 linear = set.placement;
   linear[12] = linear[13] = linear[14] = 0;
   Matrix4 inverse;

@@ -161,10 +161,10 @@ void AppendAnimation(MeshSet& set, const AnimationSet& animationSet);
 // The bones of `model` in its order, then their tree, as BuildMeshSet copies them.
 void CopyBones(MeshSet& set, const ModelData& model);
 
-// Sets `placement` to the transpose of `fileMatrix` (a matrix as model files write it) and
-// `placementNormal` to the inverse transpose of that, so that normals stay perpendicular under
-// any scale or shear; a singular placement leaves normals as they are.
-void SetPlacement(MeshSet& set, const Matrix4& fileMatrix);
+// Sets `placement` and `placementNormal`, the inverse transpose of its linear part, so that
+// normals stay perpendicular under any scale or shear; a singular placement leaves normals as
+// they are.
+void SetPlacement(MeshSet& set, const Matrix4& placement);
 
 // The per-object constant block of one geometry's draws.
 inline constexpr int kMaxSkinMatrices = 32;

@@ -39,19 +39,6 @@ constexpr std::size_t kMaxDrawnInstances = 20000;
 
 bool down(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
 
-// File-order (column-vector) product a x b: b applies first.
-Matrix4 fileProduct(const Matrix4& a, const Matrix4& b) {
-  Matrix4 r{};
-  for (int row = 0; row < 4; ++row) {
-    for (int column = 0; column < 4; ++column) {
-      float sum = 0;
-      for (int k = 0; k < 4; ++k) sum += a[row * 4 + k] * b[k * 4 + column];
-      r[row * 4 + column] = sum;
-    }
-  }
-  return r;
-}
-
 int64_t countTriangles(const ModelData& model) {
   int64_t n = 0;
   if (model.scene == nullptr) return 0;
@@ -112,7 +99,17 @@ std::unique_ptr<MeshSet> groundMesh(float z) {
 
 }  // namespace
 
-void OrbitCamera::frame(const float centre[3], float radius, float fieldOfView, float aspect) {
+void boxCentre(const SceneBounds& box, float centre[3]) {
+  for (int k = 0; k < 3; ++k) centre[k] = (box.min[k] + box.max[k]) / 2;
+}
+
+void OrbitCamera::frame(const SceneBounds& box, float fieldOfView, float aspect) {
+  float radius = 0;
+  for (int k = 0; k < 3; ++k) radius += (box.max[k] - box.min[k]) * (box.max[k] - box.min[k]) / 4;
+  // A single point still gets a view that shows something around it.
+  radius = std::max(std::sqrt(radius), kViewRadius * 0.01f);
+  float centre[3];
+  boxCentre(box, centre);
   float halfHeight = radians(fieldOfView) / 2;
   float halfWidth = std::atan(std::tan(halfHeight) * aspect);
   float half = std::min(halfHeight, halfWidth);
@@ -203,10 +200,10 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
   radius = std::sqrt(radius);
   scale_ = radius > 0 && std::isfinite(radius) ? kViewRadius / radius : 1.0f;
   // Model units to the view's: about the centre of the bounds, to kViewRadius.
-  const Matrix4 toView = {scale_, 0, 0, -scale_ * centre[0],  //
-                          0, scale_, 0, -scale_ * centre[1],  //
-                          0, 0, scale_, -scale_ * centre[2],  //
-                          0, 0, 0, 1};
+  const Matrix4 toView = {scale_, 0, 0, 0,  //
+                          0, scale_, 0, 0,  //
+                          0, 0, scale_, 0,  //
+                          -scale_ * centre[0], -scale_ * centre[1], -scale_ * centre[2], 1};
 
   // The animation sets to play: a document's clips (or its animated nodes), then the .ani files;
   // a .mdl model's own sets and .ani files. Sets without tracks have nothing to play.
@@ -236,7 +233,9 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
       for (const auto& [animationSet, speed] : sets) AppendAnimation(*set, *animationSet);
       animatedSets_.push_back(set.get());
     }
-    SetPlacement(*set, fileProduct(toView, instance.world));
+    Matrix4 placement;
+    MatrixMultiply(placement, TransposeMatrix(instance.world), toView);
+    SetPlacement(*set, placement);
     UpdatePose(*set);
     auto object = std::make_unique<CCharacterBase>(nullptr, nullptr);
     object->Adopt(instance.nodeId, nullptr, std::move(set), nullptr);
@@ -280,13 +279,9 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
       }
     }
   }
-  float frameRadius = 0;
   for (int k = 0; k < 3; ++k) {
     if (!(low[k] <= high[k])) low[k] = high[k] = 0;  // nothing finite drawn
-    frameCentre_[k] = (low[k] + high[k]) / 2;
-    frameRadius += (high[k] - low[k]) * (high[k] - low[k]) / 4;
   }
-  frameRadius_ = std::max(std::sqrt(frameRadius), kViewRadius * 0.01f);
   framedBox_.empty = false;
   std::copy(low, low + 3, framedBox_.min);
   std::copy(high, high + 3, framedBox_.max);
@@ -324,7 +319,7 @@ void ModelView::SetViewport(int32_t width, int32_t height) {
   viewWidth_ = width;
   viewHeight_ = height;
   OrbitCamera framed;
-  framed.frame(frameCentre_, frameRadius_, fieldOfView(), static_cast<float>(width) / static_cast<float>(height));
+  framed.frame(framedBox_, fieldOfView(), static_cast<float>(width) / static_cast<float>(height));
   // The limits follow the new shape; an untouched view stays framed.
   float zoom = orbit_.distance / orbit_.homeDistance;
   orbit_.homeDistance = framed.homeDistance;
@@ -352,7 +347,7 @@ void ModelView::Wheel(int steps) {
 
 void ModelView::Home() {
   std::lock_guard<std::mutex> lock(mutex_);
-  orbit_.frame(frameCentre_, frameRadius_, fieldOfView(), static_cast<float>(viewWidth_) / static_cast<float>(viewHeight_));
+  orbit_.frame(framedBox_, fieldOfView(), static_cast<float>(viewWidth_) / static_cast<float>(viewHeight_));
 }
 
 void ModelView::PlayAnimation(int32_t index) {
@@ -426,12 +421,14 @@ void ModelView::Update() {
   // High and from the front left, so that the shadow falls behind the model, inside the
   // shadow map's area around the origin.
   const float light[3] = {-4000, -6000, 10000}, follow[3] = {100, 100, 60};
+  float centre[3];
+  boxCentre(framedBox_, centre);
   for (int i = 0; i < 3; ++i) {
-    camera->lightPosition[i] = frameCentre_[i] + light[i];
-    camera->lightTarget[i] = frameCentre_[i];
+    camera->lightPosition[i] = centre[i] + light[i];
+    camera->lightTarget[i] = centre[i];
     // The shadow map is centred where the follow view looks: the framed model's centre.
-    camera->followViewEye[i] = frameCentre_[i] + follow[i];
-    camera->followViewTarget[i] = frameCentre_[i];
+    camera->followViewEye[i] = centre[i] + follow[i];
+    camera->followViewTarget[i] = centre[i];
   }
   camera->lightStrength = 0.75f;
 }

@@ -35,9 +35,9 @@ struct OrbitCamera {
   float distance = 1, homeDistance = 1;
   float target[3] = {};
 
-  // Frames a sphere of `radius` at `centre`: the home view, at the distance where the sphere
-  // fills the smaller of the picture's two fields of view with a margin.
-  void frame(const float centre[3], float radius, float fieldOfView, float aspect);
+  // Frames the sphere around `box`: the home view, at the distance where the sphere fills the
+  // smaller of the picture's two fields of view with a margin.
+  void frame(const SceneBounds& box, float fieldOfView, float aspect);
   void orbit(float yawDegrees, float pitchDegrees);
   // Multiplies the distance, kept between 0.4 and 8 times the home distance.
   void zoom(float factor);
@@ -45,6 +45,9 @@ struct OrbitCamera {
   void pan(float right, float up);
   void eye(float out[3]) const;
 };
+
+// The centre of `box`.
+void boxCentre(const SceneBounds& box, float centre[3]);
 
 // How a drag in the display window moves the view.
 enum class DragMode { kOrbit, kPan };
@@ -101,8 +104,7 @@ class ModelView : public CCharacterBase {
   std::vector<float> animationSpeeds_;
   SceneBounds bounds_;
   float scale_ = 1;
-  float frameCentre_[3] = {}, frameRadius_ = kViewRadius;  // what the home view frames
-  SceneBounds framedBox_;
+  SceneBounds framedBox_;  // what the home view frames
 
   mutable std::mutex mutex_;  // guards everything below
   OrbitCamera orbit_;

@@ -1,5 +1,7 @@
 // The real program in its run folder, rendering off-screen on whatever Vulkan device the
 // machine has (the CPU rasterizer when there is no GPU), with the validation layers on.
+#include "tests/render/viewer_run.h"
+
 #include <gtest/gtest.h>
 #include <stb_image.h>
 #include <stb_image_write.h>
@@ -15,32 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ViewerRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ViewerRun runViewer(const std::string& args) {
-  fs::path errFile = fs::temp_directory_path() / ("mv_headless_err_" + std::to_string(::getpid()) + ".txt");
-  // The Vulkan driver keeps allocations until the process ends; leaks are checked by the unit
-  // tests, every other sanitizer report still fails the run.
-  std::string command = "cd '" MV_RUN_DIR "' && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 '" MV_PROGRAM "' " + args +
-                        " 2>'" + errFile.string() + "'";
-  ViewerRun run;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) run.out.append(buffer, n);
-  int status = pclose(pipe.release());
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (FILE* f = fopen(errFile.c_str(), "r")) {
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) run.err.append(buffer, n);
-    fclose(f);
-  }
-  fs::remove(errFile);
-  return run;
-}
 
 #define SKIP_WITHOUT_VULKAN(run)                                                              \
   if ((run).err.find("no usable Vulkan device") != std::string::npos ||                      \

@@ -1,6 +1,8 @@
 // The model view, headless: every COLLADA file of the shared test data and the generated
 // content opens framed, and a model that cannot be opened ends the program with one line.
 // The pictures go into one contact sheet under the build folder for people to look at.
+#include "tests/render/viewer_run.h"
+
 #include <gtest/gtest.h>
 #include <stb_image.h>
 #include <stb_image_write.h>
@@ -21,29 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ViewerRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ViewerRun runViewer(const std::string& args) {
-  fs::path errFile = fs::temp_directory_path() / ("mv_model_view_err_" + std::to_string(::getpid()) + ".txt");
-  // From the temporary folder: the program finds its shaders beside itself.
-  std::string command = "cd '" + fs::temp_directory_path().string() +
-                        "' && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 '" MV_PROGRAM "' " + args + " 2>'" +
-                        errFile.string() + "'";
-  ViewerRun run;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) run.out.append(buffer, n);
-  int status = pclose(pipe.release());
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(errFile);
-  run.err.assign(std::istreambuf_iterator<char>(in), {});
-  fs::remove(errFile);
-  return run;
-}
+// From the temporary folder: the program finds its shaders beside itself.
+ViewerRun runElsewhere(const std::string& args) { return runViewer(args, fs::temp_directory_path()); }
 
 std::vector<double> numbers(const std::string& json, const std::string& key, int count) {
   std::smatch m;
@@ -109,7 +90,7 @@ TEST(ModelView, EveryTestModelOpensFramedAndGoesOnAContactSheet) {
     std::string args = "--headless '" + models[i].string() + "' --size 320x240 --stats --validate --screenshot '" +
                        shot.string() + "'";
     if (models[i].filename() == "skelton.mdl") args += " --ani '" MV_RUN_DIR "/model/walk.ani'";
-    ViewerRun run = runViewer(args);
+    ViewerRun run = runElsewhere(args);
     if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err.find("Vulkan validation"), std::string::npos) << run.err;
@@ -167,13 +148,13 @@ TEST(ModelView, ModelsThatCannotBeOpenedEndTheProgramWithOneLine) {
   const fs::path shot = folder / "shot.png";
   for (const char* name : {"missing.dae", "broken.dae", "notes.txt", "empty.mdl"}) {
     SCOPED_TRACE(name);
-    ViewerRun run = runViewer("--headless '" + (folder / name).string() + "' --screenshot '" + shot.string() + "'");
+    ViewerRun run = runElsewhere("--headless '" + (folder / name).string() + "' --screenshot '" + shot.string() + "'");
     if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(shot));
-    ViewerRun thumbnail = runViewer("--thumbnail 128 '" + (folder / name).string() + "' '" + shot.string() + "'");
+    ViewerRun thumbnail = runElsewhere("--thumbnail 128 '" + (folder / name).string() + "' '" + shot.string() + "'");
     EXPECT_NE(thumbnail.status, 0);
     EXPECT_FALSE(fs::exists(shot));
   }
@@ -183,7 +164,7 @@ TEST(ModelView, ModelsThatCannotBeOpenedEndTheProgramWithOneLine) {
 // The thumbnailer's call: a file:// URI in, a PNG of the asked size out.
 TEST(ModelView, ThumbnailOfAUriIsAPngOfTheAskedSize) {
   const fs::path out = fs::temp_directory_path() / ("mv_thumbnail_" + std::to_string(::getpid()) + ".png");
-  ViewerRun run = runViewer("--thumbnail 256 'file://" MV_TESTDATA_DIR
+  ViewerRun run = runElsewhere("--thumbnail 256 'file://" MV_TESTDATA_DIR
                             "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae' '" + out.string() + "'");
   if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
   ASSERT_EQ(run.status, 0) << run.err;
