@@ -388,8 +388,13 @@ void WindowSystem::handleEvent(void* raw) {
       }
       break;
     case MotionNotify: {
-      // Only the latest position of a burst matters.
-      while (XCheckTypedWindowEvent(display_, window, MotionNotify, &e)) {
+      // Only the latest position of a burst matters. Only motions queued right behind this one
+      // are skipped: a search of the whole queue would take a later motion ahead of a button
+      // press queued before it, and a drag begun by that press would miss its movement.
+      XEvent next;
+      while (XPending(display_) > 0 && (XPeekEvent(display_, &next), next.type == MotionNotify) &&
+             next.xmotion.window == window) {
+        XNextEvent(display_, &e);
       }
       pointerMessage(window, WindowMessage::MouseMove, e.xmotion.x_root, e.xmotion.y_root);
       break;

@@ -67,8 +67,7 @@ TEST_F(Desktop, WindowFrameButtonsWalkingDraggingAndMaximizing) {
   // Dragging by the bar moves the window by the same amount; a press below it moves nothing.
   xdotool(display_, "mousemove " + std::to_string(main.x + 600) + " " + std::to_string(main.y + 15) +
                         " mousedown 1 mousemove_relative --sync 40 20 mousemove_relative --sync 60 30 mouseup 1");
-  // The UI thread repaints at each move; on a machine busy with other tests that can take a while.
-  EXPECT_TRUE(retry(10s, [&] {
+  EXPECT_TRUE(retry(2s, [&] {
     Rect r = screenRect(window_);
     return r.x == main.x + 100 && r.y == main.y + 50;
   })) << "window at " << screenRect(window_).x << "," << screenRect(window_).y;
