@@ -1,13 +1,12 @@
 #include "app/headless_mode.h"
 
-#include <stb_image_write.h>
-
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/model_view_setup.h"
+#include "app/png_writer.h"
 #include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
@@ -43,34 +42,21 @@ bool parseHold(const std::string& s, HeadlessOptions::Hold& hold) {
          parseCount(s.substr(dash + 1), hold.last) && hold.first <= hold.last;
 }
 
-void appendBytes(void* context, void* data, int size) {
-  static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
-}
-
-bool writeScreenshot(RenderDevice& device, const std::string& path) {
-  std::vector<uint8_t> rgba;
-  if (!device.readBackBuffer(rgba)) {
+bool writeScreenshot(const PictureReader& picture, int32_t width, int32_t height, const std::string& path) {
+  if (picture.rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
     std::fprintf(stderr, "%s: cannot read the rendered frame back\n", path.c_str());
     return false;
   }
-  for (std::size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;  // an opaque picture
-  std::string png;
-  if (!stbi_write_png_to_func(appendBytes, &png, device.renderWidth(), device.renderHeight(), 4, rgba.data(),
-                              device.renderWidth() * 4)) {
+  const std::string png = EncodePng(picture.rgba.data(), width, height, int64_t{width} * 4);
+  if (png.empty()) {
     std::fprintf(stderr, "%s: cannot encode the PNG\n", path.c_str());
     return false;
   }
-  // Written whole or not at all: a file manager may read it the moment it appears.
-  const std::string partial = path + ".part";
-  std::FILE* f = std::fopen(partial.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-  ok = ok && std::rename(partial.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    std::remove(partial.c_str());
+  if (!WriteFileWhole(path, png)) {
     std::fprintf(stderr, "%s: cannot write the screenshot\n", path.c_str());
+    return false;
   }
-  return ok;
+  return true;
 }
 
 }  // namespace
@@ -202,6 +188,7 @@ int RunHeadless(const HeadlessOptions& options) {
   view.renderDevice = &device;
   view.scene = &scene;
   view.camera = &camera;
+  PictureReader picture(device);
   auto start = std::chrono::steady_clock::now();
   for (int64_t frame = 1; frame <= options.frames; ++frame) {
     uint8_t keys[kKeyboardStateSize] = {};
@@ -209,14 +196,19 @@ int RunHeadless(const HeadlessOptions& options) {
       if (frame >= hold.first && frame <= hold.last) keys[hold.scanCode] = 0x80;
     }
     scene.DispatchKeyboard(keys);
-    if (!RenderOneFrame(view)) {
+    // The last frame's picture comes back in that frame's submission.
+    const bool last = frame == options.frames && !options.screenshot.empty();
+    if (!RenderOneFrame(view, last ? &picture : nullptr)) {
       std::fprintf(stderr, "modelviewer: the GPU failed to render frame %" PRId64 "\n", frame);
       return 1;
     }
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (!options.screenshot.empty() && !writeScreenshot(device, options.screenshot)) return 1;
+  if (!options.screenshot.empty() &&
+      !writeScreenshot(picture, device.renderWidth(), device.renderHeight(), options.screenshot)) {
+    return 1;
+  }
   if (options.stats && showModel) {
     PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), nullptr, &modelView});
   } else if (options.stats) {

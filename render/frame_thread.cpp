@@ -102,6 +102,12 @@ bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   return ok;
 }
 
+bool PictureReader::acquire() { return device_.prepareReadBack(); }
+
+void PictureReader::recordPresent(VkCommandBuffer cmd, const GpuImage&) { device_.recordReadBack(cmd); }
+
+void PictureReader::present() { device_.copyReadBack(rgba); }
+
 int FrameThread(DisplayView& view, FramePresenter* presenter) {
   FrameRateMeter meter;
   StepPacer pacer;

@@ -117,6 +117,12 @@ class RenderDevice {
 
   // Reads the back buffer of the last frame as RGBA rows, top row first.
   bool readBackBuffer(std::vector<uint8_t>& rgba);
+  // The same read in steps, so that a frame can record it after its composite pass (see
+  // PictureReader) and a picture costs no submission of its own: the host buffer made ready,
+  // the copy recorded, and, once the GPU is done, the RGBA rows taken.
+  bool prepareReadBack();
+  void recordReadBack(VkCommandBuffer cmd);
+  void copyReadBack(std::vector<uint8_t>& rgba) const;
 
   // Number of validation messages reported so far (always 0 without validation).
   int validationMessages() const;

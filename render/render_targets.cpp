@@ -90,31 +90,38 @@ bool RenderDevice::createTargets(std::string* error) {
 }
 
 
-bool RenderDevice::readBackBuffer(std::vector<uint8_t>& rgba) {
-  if (firstFrame_) return false;
-  const uint32_t w = backBuffer_.width, h = backBuffer_.height;
+bool RenderDevice::prepareReadBack() {
   std::string error;
-  if (readback_.buffer == VK_NULL_HANDLE &&
-      !createBuffer(static_cast<VkDeviceSize>(w) * h * 4, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, readback_, &error)) {
+  return readback_.buffer != VK_NULL_HANDLE ||
+         createBuffer(static_cast<VkDeviceSize>(backBuffer_.width) * backBuffer_.height * 4,
+                      VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, readback_, &error);
+}
+
+void RenderDevice::recordReadBack(VkCommandBuffer cmd) {
+  VkBufferImageCopy region{};
+  region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+  region.imageExtent = {backBuffer_.width, backBuffer_.height, 1};
+  vkCmdCopyImageToBuffer(cmd, backBuffer_.image, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, readback_.buffer, 1, &region);
+  auto toHost = vkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
+  toHost.srcStageMask = VK_PIPELINE_STAGE_2_COPY_BIT;
+  toHost.srcAccessMask = VK_ACCESS_2_TRANSFER_WRITE_BIT;
+  toHost.dstStageMask = VK_PIPELINE_STAGE_2_HOST_BIT;
+  toHost.dstAccessMask = VK_ACCESS_2_HOST_READ_BIT;
+  auto info = vkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
+  info.memoryBarrierCount = 1;
+  info.pMemoryBarriers = &toHost;
+  vkCmdPipelineBarrier2(cmd, &info);
+}
+
+void RenderDevice::copyReadBack(std::vector<uint8_t>& rgba) const {
+  rgba.resize(static_cast<std::size_t>(backBuffer_.width) * backBuffer_.height * 4);
+  std::memcpy(rgba.data(), readback_.mapped, rgba.size());
+}
+
+bool RenderDevice::readBackBuffer(std::vector<uint8_t>& rgba) {
+  if (firstFrame_ || !prepareReadBack() || !submitAndWait([&](VkCommandBuffer cmd) { recordReadBack(cmd); })) {
     return false;
   }
-  bool ok = submitAndWait([&](VkCommandBuffer cmd) {
-    VkBufferImageCopy region{};
-    region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-    region.imageExtent = {w, h, 1};
-    vkCmdCopyImageToBuffer(cmd, backBuffer_.image, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, readback_.buffer, 1, &region);
-    auto toHost = vkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
-    toHost.srcStageMask = VK_PIPELINE_STAGE_2_COPY_BIT;
-    toHost.srcAccessMask = VK_ACCESS_2_TRANSFER_WRITE_BIT;
-    toHost.dstStageMask = VK_PIPELINE_STAGE_2_HOST_BIT;
-    toHost.dstAccessMask = VK_ACCESS_2_HOST_READ_BIT;
-    auto info = vkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
-    info.memoryBarrierCount = 1;
-    info.pMemoryBarriers = &toHost;
-    vkCmdPipelineBarrier2(cmd, &info);
-  });
-  if (!ok) return false;
-  rgba.resize(static_cast<std::size_t>(w) * h * 4);
-  std::memcpy(rgba.data(), readback_.mapped, rgba.size());
+  copyReadBack(rgba);
   return true;
 }
