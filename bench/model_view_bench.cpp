@@ -3,9 +3,15 @@
 // - its steady frame in the default window against the start-up scene's frame;
 // - opening the largest test model to its first frame against importing it plus two frames;
 // - a headless 640 x 480 picture of each test model (load, upload, one frame, read back, PNG)
-//   against importing it plus one frame.
-// The device is created once per picture size, outside the timing (a process pays it once).
+//   against importing it plus one frame;
+// - `modelviewer --thumbnail 256` of each test model, a whole process, against importing it plus
+//   half a second.
+// In process, the device is created once per picture size, outside the timing (a process pays
+// it once).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,6 +171,45 @@ void BM_HeadlessPicture(benchmark::State& state) {
   }
 }
 
+// `modelviewer --thumbnail 256 FILE OUT` as a file manager runs it: a whole process, device
+// creation and all. The driver's own shader cache is kept, as a desktop keeps it, except where
+// `coldCache` asks for none (the first thumbnail a machine ever makes).
+bool runThumbnail(const fs::path& file, const fs::path& out, bool coldCache) {
+  const std::string program = MV_RUN_DIR "/modelviewer";
+  std::vector<std::string> args = {program, "--thumbnail", "256", file.string(), out.string()};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  if (coldCache) env.emplace_back("MESA_SHADER_CACHE_DISABLE=true");
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // warnings of textures it lacks
+  pid_t pid = 0;
+  const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  return spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void thumbnails(benchmark::State& state, bool coldCache) {
+  const fs::path file = testModels()[static_cast<std::size_t>(state.range(0))];
+  state.SetLabel(file.filename().string());
+  const fs::path out = fs::temp_directory_path() / ("model_view_bench_" + std::to_string(getpid()) + ".png");
+  for (auto _ : state) {
+    if (!runThumbnail(file, out, coldCache)) return state.SkipWithError("the thumbnail failed");
+  }
+  std::error_code ignored;
+  fs::remove(out, ignored);
+}
+
+void BM_Thumbnail(benchmark::State& state) { thumbnails(state, false); }
+void BM_ThumbnailColdShaderCache(benchmark::State& state) { thumbnails(state, true); }
+
 // Medians by benchmark name, then the figures the model view is held to.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -199,6 +244,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("picture 640x480 %-34s %.1f ms against 1.5 x import %.2f ms + frame %.1f ms: %.3f (limit 1)\n",
                   models[i].filename().c_str(), picture, alone, frame640, picture / (1.5 * alone + frame640));
     }
+    for (const char* name : {"BM_Thumbnail", "BM_ThumbnailColdShaderCache"}) {
+      for (std::size_t i = 0; i < models.size(); ++i) {
+        std::string key = name;
+        key += "/" + std::to_string(i);
+        const double thumbnail = median(key);
+        const double alone = median("BM_Import/" + std::to_string(i));
+        if (thumbnail == 0) continue;
+        std::printf("%s 256 %-34s %.0f ms against import %.2f ms + 500 ms: %.3f (limit 1)\n", name + 3,
+                    models[i].filename().c_str(), thumbnail, alone, thumbnail / (alone + 500));
+      }
+    }
   }
 
  private:
@@ -215,6 +271,8 @@ BENCHMARK(BM_OpenLargestToFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTim
 const int kLastModel = static_cast<int>(testModels().size()) - 1;
 BENCHMARK(BM_Import)->DenseRange(0, kLastModel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.2)->Repetitions(3);
 BENCHMARK(BM_HeadlessPicture)->DenseRange(0, kLastModel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.3)->Repetitions(3);
+BENCHMARK(BM_Thumbnail)->DenseRange(0, kLastModel)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_ThumbnailColdShaderCache)->DenseRange(0, kLastModel, 4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(3);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
