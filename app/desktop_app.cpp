@@ -130,6 +130,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   options.renderWidth = view.renderWidth;
   options.renderHeight = view.renderHeight;
   if (showModel) options.shadowSize = kModelViewShadowSize;
+  options.validation = desktopOptions.validation;
   options.instanceExtensions = WindowPresenter::instanceExtensions();
   if (!device.create(options, &error)) {
     std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
@@ -244,6 +245,9 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   }
   drops.reset();  // the models go before the device that drew them
   presenter.reset();
+  if (device.validationMessages() > 0) {
+    std::fprintf(stderr, "modelviewer: %d Vulkan validation messages\n", device.validationMessages());
+  }
   XCloseDisplay(frameDisplay);
   cairo_surface_destroy(state.backBitmap);
   appStateHandle() = nullptr;

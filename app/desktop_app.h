@@ -10,6 +10,9 @@
 
 struct DesktopOptions {
   bool printStats = false;
+  // Vulkan validation layers (with synchronization validation) for the whole run; each message
+  // goes to stderr as it comes and their count once the window has closed.
+  bool validation = false;
   // A model to show instead of the start-up scene (app/model_view in scene/), with animation
   // files; empty: the start-up scene. A model that cannot be loaded ends the program with
   // status 1 and one line on stderr before any window shows.

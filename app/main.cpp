@@ -13,8 +13,8 @@ namespace {
 
 void printUsage(std::FILE* out) {
   std::fprintf(out,
-               "usage: modelviewer [--stats]\n"
-               "       modelviewer MODEL [--ani ANIM]... [--stats]\n"
+               "usage: modelviewer [--stats] [--validate]\n"
+               "       modelviewer MODEL [--ani ANIM]... [--stats] [--validate]\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
                "       modelviewer --headless MODEL [--ani ANIM]... [--size WxH] [--frames N]\n"
@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     const std::string& a = args[i];
     if (a == "--stats") {
       options.printStats = true;
+    } else if (a == "--validate") {
+      options.validation = true;
     } else if (a == "--ani" && i + 1 < args.size() && !options.model.empty()) {
       // Whole paths: the program then makes its data folder current.
       options.animations.push_back(std::filesystem::absolute(args[++i]).string());

@@ -401,7 +401,8 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   std::ofstream(folder_ / "config.ini") << "BKColorR = 40\r\n";
   const fs::path model = fs::relative(MV_TESTDATA_DIR "/collada/gazebo-models/euro_pallet/meshes/pallet.dae",
                                       folder_);
-  startViewer({}, {MV_PROGRAM, model.string(), "--stats"});
+  // Validated throughout: opening, orbiting, resizing and switching animations.
+  startViewer({}, {MV_PROGRAM, model.string(), "--stats", "--validate"});
   const Rect d = screenRect(displayWindow());
   const Rect inner{d.x + 8, d.y + 8, d.width - 16, d.height - 16};
   // Model and shadow: clearly darker than the pale ground and background.
@@ -481,13 +482,14 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   viewer_ = -1;
   EXPECT_NE(fileText("config.ini").find("BKColorR = 40\r"), std::string::npos);
   EXPECT_EQ(stderrText().find("Error"), std::string::npos) << stderrText();
+  EXPECT_EQ(stderrText().find("validation"), std::string::npos) << stderrText();
   const std::string stats = fileText("stdout.txt");
   EXPECT_NE(stats.find("\"model\": {"), std::string::npos) << stats;
 
   // The generated skeleton with two animation files: keys 1 and 2 choose between them.
   fs::remove(folder_ / "stdout.txt");
   startViewer({}, {MV_PROGRAM, MV_RUN_DIR "/model/skelton.mdl", "--ani", MV_RUN_DIR "/model/walk.ani", "--ani",
-                   MV_RUN_DIR "/model/stand.ani", "--stats"});
+                   MV_RUN_DIR "/model/stand.ani", "--stats", "--validate"});
   click(displayCentre());  // focus, as a user's first click does
   xdotool(display_, "windowactivate --sync " + std::to_string(window_));
   std::this_thread::sleep_for(500ms);
@@ -497,6 +499,7 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
   viewer_ = -1;
   EXPECT_NE(fileText("stdout.txt").find("\"animation\": \"STAND 2/2\", \"animations\": 2"), std::string::npos)
       << fileText("stdout.txt");
+  EXPECT_EQ(stderrText().find("validation"), std::string::npos) << stderrText();
 }
 
 }  // namespace
