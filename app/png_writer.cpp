@@ -2,8 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -23,26 +26,62 @@ void putChunk(std::string& out, const char type[4], const uint8_t* data, std::si
                                                 static_cast<uInt>(size + 4))));
 }
 
+// Signed residual magnitudes: the usual heuristic for how well a filtered row compresses.
+unsigned residualCost(const uint8_t* residuals, std::size_t n) {
+  unsigned cost = 0;
+  for (std::size_t i = 0; i < n; ++i) cost += static_cast<unsigned>(std::abs(static_cast<int8_t>(residuals[i])));
+  return cost;
+}
+
 // One row of RGB samples as filter byte and residuals: "up" (the row above subtracted) where
 // its residuals are smaller, else "sub" (the pixel to the left subtracted). Rendered pictures are
-// mostly flat or smooth, where either leaves runs of zeros for deflate.
-void filterRow(const uint8_t* row, const uint8_t* above, std::size_t n, uint8_t* out) {
-  uint8_t* residual = out + 1;
-  // Costs as signed residual magnitudes, the usual heuristic for choosing a filter.
-  unsigned costUp = 0, costSub = 0;
-  if (above != nullptr) {
-    for (std::size_t i = 0; i < n; ++i) {
-      costUp += static_cast<unsigned>(std::abs(static_cast<int8_t>(row[i] - above[i])));
-      costSub += static_cast<unsigned>(std::abs(static_cast<int8_t>(row[i] - (i >= 3 ? row[i - 3] : 0))));
-    }
-  }
-  if (above != nullptr && costUp <= costSub) {
+// mostly flat or smooth, where either leaves runs of zeros for deflate. Plain loops over whole
+// rows, so that the compiler vectorizes them.
+void filterRow(const uint8_t* row, const uint8_t* above, std::size_t n, uint8_t* scratch, uint8_t* out) {
+  uint8_t* sub = out + 1;
+  for (std::size_t i = 0; i < 3; ++i) sub[i] = row[i];
+  for (std::size_t i = 3; i < n; ++i) sub[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
+  out[0] = 1;
+  if (above == nullptr) return;
+  for (std::size_t i = 0; i < n; ++i) scratch[i] = static_cast<uint8_t>(row[i] - above[i]);
+  if (residualCost(scratch, n) <= residualCost(sub, n)) {
+    std::memcpy(sub, scratch, n);
     out[0] = 2;
-    for (std::size_t i = 0; i < n; ++i) residual[i] = static_cast<uint8_t>(row[i] - above[i]);
-  } else {
-    out[0] = 1;
-    for (std::size_t i = 0; i < n; ++i) residual[i] = static_cast<uint8_t>(row[i] - (i >= 3 ? row[i - 3] : 0));
   }
+}
+
+// Rows [first, last) of the picture, alpha dropped and filtered, `n + 1` bytes each into `out`.
+void filterRows(const uint8_t* rgba, int64_t stride, std::size_t n, int32_t first, int32_t last, uint8_t* out) {
+  std::vector<uint8_t> rows(3 * n);  // this row and the one above as RGB, and scratch
+  for (int32_t y = first > 0 ? first - 1 : 0; y < last; ++y) {
+    uint8_t* row = rows.data() + (y % 2) * n;
+    const uint8_t* pixel = rgba + y * stride;
+    for (std::size_t i = 0; i < n; i += 3, pixel += 4) {
+      row[i] = pixel[0];
+      row[i + 1] = pixel[1];
+      row[i + 2] = pixel[2];
+    }
+    if (y < first) continue;  // only the row above the band
+    const uint8_t* above = y > 0 ? rows.data() + ((y + 1) % 2) * n : nullptr;
+    filterRow(row, above, n, rows.data() + 2 * n, out + (n + 1) * static_cast<std::size_t>(y - first));
+  }
+}
+
+// One band of the filtered rows as raw deflate blocks: the last band ends the stream, the others
+// end on a byte boundary without ending it, so the bands' blocks join into one stream.
+bool deflateBand(const uint8_t* data, std::size_t size, bool last, std::vector<uint8_t>& out) {
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  out.resize(deflateBound(&z, static_cast<uLong>(size)) + 16);
+  z.next_in = const_cast<uint8_t*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  const bool done = last ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0;
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return done;
 }
 
 }  // namespace
@@ -51,30 +90,39 @@ std::string EncodePng(const uint8_t* rgba, int32_t width, int32_t height, int64_
   if (width <= 0 || height <= 0) return {};
   const std::size_t n = static_cast<std::size_t>(width) * 3, rowBytes = n + 1;
   std::vector<uint8_t> filtered(rowBytes * static_cast<std::size_t>(height));
-  std::vector<uint8_t> rows(2 * n);  // this row and the one above, alpha dropped
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* row = rows.data() + (y % 2) * n;
-    const uint8_t* pixel = rgba + y * stride;
-    for (std::size_t i = 0; i < n; i += 3, pixel += 4) {
-      row[i] = pixel[0];
-      row[i + 1] = pixel[1];
-      row[i + 2] = pixel[2];
-    }
-    const uint8_t* above = y > 0 ? rows.data() + ((y + 1) % 2) * n : nullptr;
-    filterRow(row, above, n, filtered.data() + rowBytes * static_cast<std::size_t>(y));
-  }
+  // Bands of rows filtered and deflated side by side: the picture is written right after its
+  // frame, when the cores the rasterizer used are free.
+  const int32_t bands = std::clamp<int32_t>(static_cast<int32_t>(std::thread::hardware_concurrency()), 1,
+                                            std::clamp<int32_t>(height / 64, 1, 4));
+  std::vector<std::vector<uint8_t>> deflated(static_cast<std::size_t>(bands));
+  std::vector<uLong> checksums(static_cast<std::size_t>(bands));
+  std::vector<char> ok(static_cast<std::size_t>(bands), 0);
+  auto encodeBand = [&](int32_t band) {
+    const int32_t first = height * band / bands, last = height * (band + 1) / bands;
+    uint8_t* data = filtered.data() + rowBytes * static_cast<std::size_t>(first);
+    const std::size_t size = rowBytes * static_cast<std::size_t>(last - first);
+    filterRows(rgba, stride, n, first, last, data);
+    checksums[band] = adler32(adler32(0, nullptr, 0), data, static_cast<uInt>(size));
+    ok[band] = deflateBand(data, size, band == bands - 1, deflated[band]);
+  };
+  std::vector<std::thread> helpers;
+  for (int32_t band = 1; band < bands; ++band) helpers.emplace_back(encodeBand, band);
+  encodeBand(0);
+  for (std::thread& t : helpers) t.join();
+  if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return {};
 
-  z_stream z{};
-  if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-  std::vector<uint8_t> compressed(deflateBound(&z, static_cast<uLong>(filtered.size())));
-  z.next_in = filtered.data();
-  z.avail_in = static_cast<uInt>(filtered.size());
-  z.next_out = compressed.data();
-  z.avail_out = static_cast<uInt>(compressed.size());
-  const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-  compressed.resize(z.total_out);
-  deflateEnd(&z);
-  if (!done) return {};
+  // The zlib stream around the blocks: its header (deflate, 32 KiB window, fastest) and the
+  // checksum of all the filtered rows, combined from the bands'.
+  std::vector<uint8_t> stream = {0x78, 0x01};
+  uLong checksum = checksums[0];
+  for (int32_t band = 0; band < bands; ++band) {
+    stream.insert(stream.end(), deflated[band].begin(), deflated[band].end());
+    if (band > 0) {
+      const int32_t rows = height * (band + 1) / bands - height * band / bands;
+      checksum = adler32_combine(checksum, checksums[band], static_cast<z_off_t>(rowBytes * static_cast<std::size_t>(rows)));
+    }
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<uint8_t>(checksum >> shift));
 
   std::string png("\x89PNG\r\n\x1a\n", 8);
   uint8_t header[13] = {};
@@ -85,7 +133,7 @@ std::string EncodePng(const uint8_t* rgba, int32_t width, int32_t height, int64_
   header[8] = 8;  // bits per sample
   header[9] = 2;  // RGB
   putChunk(png, "IHDR", header, sizeof header);
-  putChunk(png, "IDAT", compressed.data(), compressed.size());
+  putChunk(png, "IDAT", stream.data(), stream.size());
   putChunk(png, "IEND", nullptr, 0);
   return png;
 }
