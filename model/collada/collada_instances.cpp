@@ -40,10 +40,7 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-bool isNode(pugi::xml_node element) {
-  const char* name = element.name();
-  return name[0] == 'n' && std::strcmp(name, "node") == 0;
-}
+bool isNode(pugi::xml_node element) { return nameIs(element.name(), "node"); }
 
 // Calls f(node) for every "node" element under `root` (itself included when it is one),
 // without recursion, until `budget` runs out.
@@ -298,16 +295,15 @@ class InstanceReader {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       const char* name = child.name();
       if (name[0] == 'n') {
-        if (std::strcmp(name, "node") == 0) children.push_back({child, false});
+        if (nameIs(name, "node")) children.push_back({child, false});
       } else if (name[0] == 'i') {
-        if (std::strcmp(name, "instance_node") == 0) {
+        if (nameIs(name, "instance_node")) {
           children.push_back({child, true});
-        } else if (std::strcmp(name, "instance_geometry") == 0 ||
-                   std::strcmp(name, "instance_controller") == 0) {
+        } else if (nameIs(name, "instance_geometry") || nameIs(name, "instance_controller")) {
           instances.push_back(child);
         }
       } else {
-        applyTransformElement(child, name, transform);
+        transforms_.apply(child, name, transform);
       }
     }
   }
@@ -315,7 +311,7 @@ class InstanceReader {
   // `prepared`: where an instance_geometry of a node placed again keeps what it resolved.
   void addInstanceOf(pugi::xml_node node, pugi::xml_node element, const Matrix4& world,
                      PreparedGeometry* prepared) {
-    if (std::strcmp(element.name(), "instance_geometry") == 0) {
+    if (nameIs(element.name(), "instance_geometry")) {
       addGeometryInstance(node, element, world, prepared);
     } else {
       addControllerInstance(node, element, world);
@@ -547,6 +543,7 @@ class InstanceReader {
   bool librariesIndexed_ = false;
   bool scenesIndexed_ = false;
   PathSet onPath_;  // nodes being placed, each on the current path
+  TransformReader transforms_;
   std::unordered_map<NodeKey, NodeReading> readings_;  // of instance_node targets
   std::vector<Child> pendingChildren_;  // children of the frames not read through readings_
   std::vector<pugi::xml_node> instanceScratch_;

@@ -128,19 +128,19 @@ Matrix4 transformMatrix(std::string_view element, const float* v) {
 namespace {
 
 // The value count of a transformation element's name, with `kind` its first letter ('k' for
-// skew); 0 for any other name. Compared without measuring the name first: every child of
-// every node comes through here.
+// skew); 0 for any other name. Compared in place: every child of every node comes through here,
+// and the first letter mostly decides.
 int transformKind(const char* name, char& kind) {
   kind = name[0];
   switch (name[0]) {
-    case 'm': return std::strcmp(name, "matrix") == 0 ? 16 : 0;
-    case 't': return std::strcmp(name, "translate") == 0 ? 3 : 0;
-    case 'r': return std::strcmp(name, "rotate") == 0 ? 4 : 0;
-    case 'l': return std::strcmp(name, "lookat") == 0 ? 9 : 0;
+    case 'm': return nameIs(name, "matrix") ? 16 : 0;
+    case 't': return nameIs(name, "translate") ? 3 : 0;
+    case 'r': return nameIs(name, "rotate") ? 4 : 0;
+    case 'l': return nameIs(name, "lookat") ? 9 : 0;
     case 's':
-      if (std::strcmp(name, "scale") == 0) return 3;
+      if (nameIs(name, "scale")) return 3;
       kind = 'k';
-      return std::strcmp(name, "skew") == 0 ? 7 : 0;
+      return nameIs(name, "skew") ? 7 : 0;
     default: return 0;
   }
 }
@@ -153,24 +153,30 @@ bool readPlainValues(const char* p, int count, float* values) {
   static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   for (int i = 0; i < count; ++i) {
-    while (*p == ' ' || *p == '\n') ++p;
-    if (*p == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
-    const bool negative = *p == '-';
+    char c = *p;
+    while (c == ' ' || c == '\n') c = *++p;
+    if (c == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
+    const bool negative = c == '-';
     p += negative ? 1 : 0;
+    const char* const first = p;
     uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction = 0;
-    for (; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits) {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) < 10; ++p) {
+      mantissa = mantissa * 10 + digit;
     }
+    const auto wholeDigits = p - first;
+    std::ptrdiff_t fraction = 0;
     if (*p == '.') {
-      for (++p; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits, ++fraction) {
-        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+      const char* const fractionStart = ++p;
+      for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) < 10; ++p) {
+        mantissa = mantissa * 10 + digit;
       }
+      fraction = p - fractionStart;
     }
+    const auto digits = wholeDigits + fraction;
     // Up to 15 digits both the integer and the power of ten are exact doubles, and one
     // division rounds correctly, as the general conversion does.
-    if (digits == 0 || digits > 15 || (*p != ' ' && *p != '\n' && *p != '\0')) return false;
+    c = *p;
+    if (digits <= 0 || digits > 15 || (c != ' ' && c != '\n' && c != '\0')) return false;
     double v = static_cast<double>(mantissa);
     if (fraction > 0) v /= kPowersOfTen[fraction];
     values[i] = static_cast<float>(negative ? -v : v);
@@ -190,13 +196,42 @@ Matrix4 TransformProduct::rounded() const {
   return out;
 }
 
-bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product) {
+const TransformReader::Rotation& TransformReader::rotation(const float values[4]) {
+  uint64_t halves[2];
+  std::memcpy(halves, values, sizeof halves);
+  uint64_t h = halves[0] * 0x9E3779B97F4A7C15ull ^ halves[1] * 0xC2B2AE3D27D4EB4Full;
+  h ^= h >> 29;
+  h *= 0x165667B19E3779F9ull;
+  if (slots_.empty()) {
+    slots_.assign(kSlots, 0);
+    rotations_.reserve(256);
+  }
+  std::size_t slot = static_cast<std::size_t>(h >> 52) & (kSlots - 1);
+  for (; slots_[slot] != 0; slot = (slot + 1) & (kSlots - 1)) {
+    const Rotation& kept = rotations_[slots_[slot] - 1];
+    if (std::memcmp(kept.key, values, sizeof kept.key) == 0) return kept;
+  }
+  Rotation& fresh = rotations_.size() < kMaxRotations ? rotations_.emplace_back() : unkept_;
+  if (&fresh != &unkept_) slots_[slot] = static_cast<uint32_t>(rotations_.size());
+  std::memcpy(fresh.key, values, sizeof fresh.key);
+  Vec3 x, y, z;
+  fresh.turns = rotationColumns(vec(values), values[3], x, y, z);
+  if (fresh.turns) {
+    fresh.x[0] = x.x, fresh.x[1] = x.y, fresh.x[2] = x.z;
+    fresh.y[0] = y.x, fresh.y[1] = y.y, fresh.y[2] = y.z;
+    fresh.z[0] = z.x, fresh.z[1] = z.y, fresh.z[2] = z.z;
+  }
+  return fresh;
+}
+
+bool TransformReader::apply(pugi::xml_node child, const char* name, TransformProduct& product) {
   char kind;
   const int count = transformKind(name, kind);
   if (count == 0 || child.type() != pugi::node_element) return false;
   // Missing numbers read as 0, as for every number list of the import.
   float v[16] = {};
-  const char* chars = child.text().get();
+  // The first text child, as textOf gives it, in one call.
+  const char* chars = child.child_value();
   if (!readPlainValues(chars, count, v)) {
     std::fill(v, v + 16, 0.0f);
     int read = 0;
@@ -217,13 +252,16 @@ bool applyTransformElement(pugi::xml_node child, const char* name, TransformProd
       }
       return true;
     case 'r': {
-      Vec3 x, y, z;
-      if (!rotationColumns(vec(v), v[3], x, y, z)) return true;
+      const Rotation& turn = rotation(v);
+      if (!turn.turns) return true;
+      const double* x = turn.x;
+      const double* y = turn.y;
+      const double* z = turn.z;
       for (int r = 0; r < 4; ++r) {
         const double a = m[r * 4], b = m[r * 4 + 1], c = m[r * 4 + 2];
-        m[r * 4] = a * x.x + b * x.y + c * x.z;
-        m[r * 4 + 1] = a * y.x + b * y.y + c * y.z;
-        m[r * 4 + 2] = a * z.x + b * z.y + c * z.z;
+        m[r * 4] = a * x[0] + b * x[1] + c * x[2];
+        m[r * 4 + 1] = a * y[0] + b * y[1] + c * y[2];
+        m[r * 4 + 2] = a * z[0] + b * z[1] + c * z[2];
       }
       return true;
     }
@@ -249,8 +287,9 @@ bool applyTransformElement(pugi::xml_node child, const char* name, TransformProd
 
 Matrix4 localTransform(pugi::xml_node node) {
   TransformProduct local(kIdentityMatrix);
+  TransformReader reader;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    applyTransformElement(child, child.name(), local);
+    reader.apply(child, child.name(), local);
   }
   return local.rounded();
 }

@@ -6,7 +6,9 @@
 
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "model/matrix4.h"
 
@@ -31,10 +33,32 @@ struct TransformProduct {
   Matrix4 rounded() const;
 };
 
-// One step of localTransform, for a walk that looks at a node's children once: when `child`
-// (named `name`) is a transformation element, multiplies it onto `product` (on the right: it
-// applies first) and returns true.
-bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product);
+// Multiplies the transformation elements of nodes onto products, for a walk that looks at a
+// node's children once. Keeps the rotations it has worked out, by their four values as written:
+// exporters repeat a few angles on many nodes, and each new one costs a sine and a cosine. One
+// reader serves one document.
+class TransformReader {
+ public:
+  // When `child` (named `name`) is a transformation element, multiplies it onto `product` (on
+  // the right: it applies first) and returns true; false, changing nothing, for any other
+  // child.
+  bool apply(pugi::xml_node child, const char* name, TransformProduct& product);
+
+ private:
+  struct Rotation {
+    uint32_t key[4];      // axis and angle as float bits; the same bits, the same matrix
+    bool turns;           // false: a zero axis, which leaves everything in place
+    double x[3], y[3], z[3];  // images of the three axes
+  };
+  const Rotation& rotation(const float values[4]);
+
+  // An open-addressing table of positions in rotations_ (plus one; 0: free), at most half
+  // full. Beyond kMaxRotations distinct rotations the rest are worked out each time.
+  static constexpr std::size_t kSlots = 4096, kMaxRotations = kSlots / 2;
+  std::vector<uint32_t> slots_;
+  std::vector<Rotation> rotations_;
+  Rotation unkept_;
+};
 
 // a * b for column vectors: b is applied first.
 Matrix4 multiply(const Matrix4& a, const Matrix4& b);
