@@ -89,6 +89,15 @@ inline bool nameIs(const char* name, const char (&literal)[N]) {
   return true;
 }
 
+// The rest of `name` after `prefix`, or null when `name` does not start with it.
+template <std::size_t N>
+inline const char* afterPrefix(const char* name, const char (&prefix)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (name[i] != prefix[i]) return nullptr;
+  }
+  return name + N - 1;
+}
+
 // The text content of an element (its first text or CDATA child).
 inline std::string_view textOf(pugi::xml_node element) { return element.text().get(); }
 

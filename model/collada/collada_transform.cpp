@@ -156,6 +156,13 @@ bool readPlainValues(const char* p, int count, float* values) {
     char c = *p;
     while (c == ' ' || c == '\n') c = *++p;
     if (c == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
+    // A single digit, as most axes and many offsets are written.
+    const unsigned single = static_cast<unsigned char>(c) - 0x30u;
+    if (single < 10 && (p[1] == ' ' || p[1] == '\n' || p[1] == '\0')) {
+      values[i] = static_cast<float>(single);
+      ++p;
+      continue;
+    }
     const bool negative = c == '-';
     p += negative ? 1 : 0;
     const char* const first = p;
