@@ -33,6 +33,7 @@ Vec3 normalized(Vec3 a) {
   return {a.x / length, a.y / length, a.z / length};
 }
 Vec3 vec(const float* v) { return {v[0], v[1], v[2]}; }
+Vec3 vec(const double* v) { return {v[0], v[1], v[2]}; }
 
 // Rows of column vectors: column c of the result is the image of axis c.
 Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
@@ -42,14 +43,18 @@ Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
           0, 0, 0, 1};
 }
 
-// The images of the three axes under the rotation; false (and nothing set) for a zero axis,
-// which leaves everything in place.
-bool rotationColumns(Vec3 axis, double degrees, Vec3& x, Vec3& y, Vec3& z) {
+// The cosine and sine of an angle in degrees.
+void cosineSine(double degrees, double& c, double& s) {
+  const double radians = degrees * kPi / 180.0;
+  c = std::cos(radians);
+  s = std::sin(radians);
+}
+
+// The images of the three axes under the rotation by the angle of cosine `c` and sine `s`;
+// false (and nothing set) for a zero axis, which leaves everything in place.
+bool rotationColumns(Vec3 axis, double c, double s, Vec3& x, Vec3& y, Vec3& z) {
   Vec3 a = normalized(axis);
   if (a.x == 0 && a.y == 0 && a.z == 0) return false;
-  const double radians = degrees * kPi / 180.0;
-  const double c = std::cos(radians);
-  const double s = std::sin(radians);
   const double t = 1 - c;
   x = {t * a.x * a.x + c, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y};
   y = {t * a.x * a.y - s * a.z, t * a.y * a.y + c, t * a.y * a.z + s * a.x};
@@ -58,8 +63,10 @@ bool rotationColumns(Vec3 axis, double degrees, Vec3& x, Vec3& y, Vec3& z) {
 }
 
 Matrix4 rotation(Vec3 axis, double degrees) {
+  double c, s;
+  cosineSine(degrees, c, s);
   Vec3 x, y, z;
-  if (!rotationColumns(axis, degrees, x, y, z)) return kIdentityMatrix;
+  if (!rotationColumns(axis, c, s, x, y, z)) return kIdentityMatrix;
   return fromColumns(x, y, z, {0, 0, 0});
 }
 
@@ -147,9 +154,11 @@ int transformKind(const char* name, char& kind) {
 
 // The first `count` numbers of `chars` into `values` (the rest left as they are), when they
 // are plain decimals ("-12.5", "3") separated by spaces and line feeds: such numbers are
-// converted as forEachFloat converts them, digit by digit, without measuring the text first.
+// converted as forEachFloat converts them, digit by digit, without measuring the text first,
+// and kept as doubles of those floats (the products are in double, and reading eight bytes
+// back from two four-byte stores would stall).
 // Returns false, with `values` in any state, for text of any other form.
-bool readPlainValues(const char* p, int count, float* values) {
+bool readPlainValues(const char* p, int count, double* values) {
   static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   for (int i = 0; i < count; ++i) {
@@ -159,7 +168,7 @@ bool readPlainValues(const char* p, int count, float* values) {
     // A single digit, as most axes and many offsets are written.
     const unsigned single = static_cast<unsigned char>(c) - 0x30u;
     if (single < 10 && (p[1] == ' ' || p[1] == '\n' || p[1] == '\0')) {
-      values[i] = static_cast<float>(single);
+      values[i] = single;
       ++p;
       continue;
     }
@@ -186,7 +195,7 @@ bool readPlainValues(const char* p, int count, float* values) {
     if (digits <= 0 || digits > 15 || (c != ' ' && c != '\n' && c != '\0')) return false;
     double v = static_cast<double>(mantissa);
     if (fraction > 0) v /= kPowersOfTen[fraction];
-    values[i] = static_cast<float>(negative ? -v : v);
+    values[i] = static_cast<float>(negative ? -v : v);  // rounded as the import rounds
   }
   return true;
 }
@@ -203,32 +212,21 @@ Matrix4 TransformProduct::rounded() const {
   return out;
 }
 
-const TransformReader::Rotation& TransformReader::rotation(const float values[4]) {
-  uint64_t halves[2];
-  std::memcpy(halves, values, sizeof halves);
-  uint64_t h = halves[0] * 0x9E3779B97F4A7C15ull ^ halves[1] * 0xC2B2AE3D27D4EB4Full;
-  h ^= h >> 29;
-  h *= 0x165667B19E3779F9ull;
-  if (slots_.empty()) {
-    slots_.assign(kSlots, 0);
-    rotations_.reserve(256);
+const TransformReader::Turn& TransformReader::turn(float degrees) {
+  uint32_t key;
+  std::memcpy(&key, &degrees, sizeof key);
+  if (turns_.empty()) turns_.resize(kSlots);
+  for (std::size_t slot = (key * 0x9E3779B1u) >> (32 - kSlotBits);; slot = (slot + 1) & (kSlots - 1)) {
+    Turn& kept = turns_[slot];
+    if (kept.used && kept.key == key) return kept;
+    if (kept.used) continue;
+    Turn& fresh = turnsKept_ < kMaxTurns ? kept : unkept_;
+    if (&fresh == &kept) ++turnsKept_;
+    fresh.key = key;
+    fresh.used = true;
+    cosineSine(degrees, fresh.c, fresh.s);
+    return fresh;
   }
-  std::size_t slot = static_cast<std::size_t>(h >> 52) & (kSlots - 1);
-  for (; slots_[slot] != 0; slot = (slot + 1) & (kSlots - 1)) {
-    const Rotation& kept = rotations_[slots_[slot] - 1];
-    if (std::memcmp(kept.key, values, sizeof kept.key) == 0) return kept;
-  }
-  Rotation& fresh = rotations_.size() < kMaxRotations ? rotations_.emplace_back() : unkept_;
-  if (&fresh != &unkept_) slots_[slot] = static_cast<uint32_t>(rotations_.size());
-  std::memcpy(fresh.key, values, sizeof fresh.key);
-  Vec3 x, y, z;
-  fresh.turns = rotationColumns(vec(values), values[3], x, y, z);
-  if (fresh.turns) {
-    fresh.x[0] = x.x, fresh.x[1] = x.y, fresh.x[2] = x.z;
-    fresh.y[0] = y.x, fresh.y[1] = y.y, fresh.y[2] = y.z;
-    fresh.z[0] = z.x, fresh.z[1] = z.y, fresh.z[2] = z.z;
-  }
-  return fresh;
 }
 
 bool TransformReader::apply(pugi::xml_node child, const char* name, TransformProduct& product) {
@@ -236,11 +234,11 @@ bool TransformReader::apply(pugi::xml_node child, const char* name, TransformPro
   const int count = transformKind(name, kind);
   if (count == 0 || child.type() != pugi::node_element) return false;
   // Missing numbers read as 0, as for every number list of the import.
-  float v[16] = {};
+  double v[16] = {};
   // The first text child, as textOf gives it, in one call.
   const char* chars = child.child_value();
   if (!readPlainValues(chars, count, v)) {
-    std::fill(v, v + 16, 0.0f);
+    std::fill(v, v + 16, 0.0);
     int read = 0;
     forEachFloat(chars, [&](float value) {
       v[read++] = value;
@@ -259,16 +257,14 @@ bool TransformReader::apply(pugi::xml_node child, const char* name, TransformPro
       }
       return true;
     case 'r': {
-      const Rotation& turn = rotation(v);
-      if (!turn.turns) return true;
-      const double* x = turn.x;
-      const double* y = turn.y;
-      const double* z = turn.z;
+      const Turn& angle = turn(static_cast<float>(v[3]));
+      Vec3 x, y, z;
+      if (!rotationColumns(vec(v), angle.c, angle.s, x, y, z)) return true;
       for (int r = 0; r < 4; ++r) {
         const double a = m[r * 4], b = m[r * 4 + 1], c = m[r * 4 + 2];
-        m[r * 4] = a * x[0] + b * x[1] + c * x[2];
-        m[r * 4 + 1] = a * y[0] + b * y[1] + c * y[2];
-        m[r * 4 + 2] = a * z[0] + b * z[1] + c * z[2];
+        m[r * 4] = a * x.x + b * x.y + c * x.z;
+        m[r * 4 + 1] = a * y.x + b * y.y + c * y.z;
+        m[r * 4 + 2] = a * z.x + b * z.y + c * z.z;
       }
       return true;
     }
@@ -276,7 +272,9 @@ bool TransformReader::apply(pugi::xml_node child, const char* name, TransformPro
   }
   Matrix4 e;
   switch (kind) {
-    case 'm': std::copy(v, v + 16, e.begin()); break;
+    case 'm':
+      for (int i = 0; i < 16; ++i) e[i] = static_cast<float>(v[i]);
+      break;
     case 'l': e = lookAt(vec(v), vec(v + 3), vec(v + 6)); break;
     default: e = skew(v[0], vec(v + 1), vec(v + 4)); break;
   }

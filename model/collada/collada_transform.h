@@ -34,9 +34,9 @@ struct TransformProduct {
 };
 
 // Multiplies the transformation elements of nodes onto products, for a walk that looks at a
-// node's children once. Keeps the rotations it has worked out, by their four values as written:
-// exporters repeat a few angles on many nodes, and each new one costs a sine and a cosine. One
-// reader serves one document.
+// node's children once. Keeps the cosine and sine of each rotation angle it meets, by the angle
+// as read: exporters repeat a few angles on many nodes, and each new one costs a sine and a
+// cosine. One reader serves one document.
 class TransformReader {
  public:
   // When `child` (named `name`) is a transformation element, multiplies it onto `product` (on
@@ -45,19 +45,20 @@ class TransformReader {
   bool apply(pugi::xml_node child, const char* name, TransformProduct& product);
 
  private:
-  struct Rotation {
-    uint32_t key[4];      // axis and angle as float bits; the same bits, the same matrix
-    bool turns;           // false: a zero axis, which leaves everything in place
-    double x[3], y[3], z[3];  // images of the three axes
+  struct Turn {
+    uint32_t key = 0;  // the angle's float bits: the same bits, the same cosine and sine
+    bool used = false;
+    double c = 1, s = 0;
   };
-  const Rotation& rotation(const float values[4]);
+  const Turn& turn(float degrees);
 
-  // An open-addressing table of positions in rotations_ (plus one; 0: free), at most half
-  // full. Beyond kMaxRotations distinct rotations the rest are worked out each time.
-  static constexpr std::size_t kSlots = 4096, kMaxRotations = kSlots / 2;
-  std::vector<uint32_t> slots_;
-  std::vector<Rotation> rotations_;
-  Rotation unkept_;
+  // An open-addressing table, small enough to stay in the cache beside the document's nodes;
+  // at most half of it is kept, and angles beyond that are worked out each time.
+  static constexpr int kSlotBits = 10;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits, kMaxTurns = kSlots / 2;
+  std::vector<Turn> turns_;
+  std::size_t turnsKept_ = 0;
+  Turn unkept_;
 };
 
 // a * b for column vectors: b is applied first.
