@@ -351,6 +351,8 @@ class InstanceReader {
         addInstanceOf(node, element, frame.world, nullptr);
       }
     }
+    // A node without child nodes is done: nothing can be placed while it is on the path.
+    if (frame.next == frame.end) return;
     onPath_.insert(frame.key);
     stack.push_back(frame);
   }

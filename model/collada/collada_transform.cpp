@@ -152,7 +152,7 @@ int transformKind(const char* name, char& kind) {
   }
 }
 
-// The first `count` numbers of `chars` into `values` (the rest left as they are), when they
+// The first `count` numbers of `chars` into `values` (zeros past the end of the text), when they
 // are plain decimals ("-12.5", "3") separated by spaces and line feeds: such numbers are
 // converted as forEachFloat converts them, digit by digit, without measuring the text first,
 // and kept as doubles of those floats (the products are in double, and reading eight bytes
@@ -164,7 +164,11 @@ bool readPlainValues(const char* p, int count, double* values) {
   for (int i = 0; i < count; ++i) {
     char c = *p;
     while (c == ' ' || c == '\n') c = *++p;
-    if (c == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
+    if (c == '\0') {
+      // Fewer numbers than the element takes: the rest read as 0.
+      std::fill(values + i, values + count, 0.0);
+      return true;
+    }
     // A single digit, as most axes and many offsets are written.
     const unsigned single = static_cast<unsigned char>(c) - 0x30u;
     if (single < 10 && (p[1] == ' ' || p[1] == '\n' || p[1] == '\0')) {
@@ -233,8 +237,9 @@ bool TransformReader::apply(pugi::xml_node child, const char* name, TransformPro
   char kind;
   const int count = transformKind(name, kind);
   if (count == 0 || child.type() != pugi::node_element) return false;
-  // Missing numbers read as 0, as for every number list of the import.
-  double v[16] = {};
+  // Missing numbers read as 0, as for every number list of the import; only the `count` values
+  // the element takes are set and read.
+  double v[16];
   // The first text child, as textOf gives it, in one call.
   const char* chars = child.child_value();
   if (!readPlainValues(chars, count, v)) {
