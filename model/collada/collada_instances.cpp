@@ -322,7 +322,11 @@ class InstanceReader {
       stopped_ = true;
       return;
     }
-    Frame frame{node, keyOf(node), &pendingChildren_, 0, 0, 0, {}};
+    // Made where it stays: a frame copied in right after its fields were stored piecemeal
+    // would be read back before those stores complete.
+    Frame& frame = stack.emplace_back();
+    frame.node = node;
+    frame.key = keyOf(node);
     if (shared != nullptr) {
       NodeReading& reading = *shared;
       if (!reading.read) {
@@ -342,6 +346,7 @@ class InstanceReader {
       // The node's elements go straight onto the parent's world: placed once, it needs no
       // local transform of its own.
       TransformProduct world(parentWorld);
+      frame.children = &pendingChildren_;
       frame.begin = frame.next = pendingChildren_.size();
       instanceScratch_.clear();
       readNode(node, world, instanceScratch_, pendingChildren_);
@@ -352,9 +357,11 @@ class InstanceReader {
       }
     }
     // A node without child nodes is done: nothing can be placed while it is on the path.
-    if (frame.next == frame.end) return;
+    if (frame.next == frame.end) {
+      stack.pop_back();
+      return;
+    }
     onPath_.insert(frame.key);
-    stack.push_back(frame);
   }
 
   // The node's own transform (multiplied onto `transform`), its instance elements and its node

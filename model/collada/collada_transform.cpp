@@ -212,7 +212,16 @@ TransformProduct::TransformProduct(const Matrix4& start) {
 
 Matrix4 TransformProduct::rounded() const {
   Matrix4 out;
+#if defined(__SSE2__)
+  // Four floats to a store, so that a copy of the result right after reads whole stores back.
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 low = _mm_cvtpd_ps(_mm_loadu_pd(&m[i]));
+    const __m128 high = _mm_cvtpd_ps(_mm_loadu_pd(&m[i + 2]));
+    _mm_storeu_ps(&out[i], _mm_movelh_ps(low, high));
+  }
+#else
   for (int i = 0; i < 16; ++i) out[i] = static_cast<float>(m[i]);
+#endif
   return out;
 }
 
