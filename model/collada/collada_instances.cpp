@@ -428,15 +428,14 @@ class InstanceReader {
       p.materials = boundMaterials(element, p.geometry);
     }
     if (p.geometry < 0) return;
-    SceneInstance& instance = scene_.instances.emplace_back();
-    instance.geometry = p.geometry;
-    instance.world = world;
+    // Given all its fields at once: emplace_back() would first clear the whole record.
     if (prepared != nullptr) {
-      instance.nodeId = p.nodeId;
-      instance.materials = p.materials;
+      scene_.instances.push_back(SceneInstance{.nodeId = p.nodeId, .geometry = p.geometry, .skinned = false,
+                                               .world = world, .materials = p.materials, .joints = {}});
     } else {
-      instance.nodeId = std::move(p.nodeId);
-      instance.materials = std::move(p.materials);
+      scene_.instances.push_back(SceneInstance{.nodeId = std::move(p.nodeId), .geometry = p.geometry,
+                                               .skinned = false, .world = world,
+                                               .materials = std::move(p.materials), .joints = {}});
     }
   }
 
