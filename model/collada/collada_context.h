@@ -79,6 +79,25 @@ pugi::xml_node firstAlong(pugi::xml_node from, std::initializer_list<const char*
 pugi::xml_node childWhere(pugi::xml_node parent, const char* name, const char* attribute,
                           std::string_view value);
 
+// Whether the element name `name` is `literal`, compared in place: names are mostly told apart
+// by their first characters, so this stops long before a strcmp call would have started.
+template <std::size_t N>
+inline bool nameIs(const char* name, const char (&literal)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (name[i] != literal[i]) return false;
+  }
+  return true;
+}
+
+// The rest of `name` after `prefix`, or null when `name` does not start with it.
+template <std::size_t N>
+inline const char* afterPrefix(const char* name, const char (&prefix)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (name[i] != prefix[i]) return nullptr;
+  }
+  return name + N - 1;
+}
+
 // The text content of an element (its first text or CDATA child).
 inline std::string_view textOf(pugi::xml_node element) { return element.text().get(); }
 

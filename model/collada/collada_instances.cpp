@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -40,10 +41,7 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-bool isNode(pugi::xml_node element) {
-  const char* name = element.name();
-  return name[0] == 'n' && std::strcmp(name, "node") == 0;
-}
+bool isNode(pugi::xml_node element) { return nameIs(element.name(), "node"); }
 
 // Calls f(node) for every "node" element under `root` (itself included when it is one),
 // without recursion, until `budget` runs out.
@@ -124,6 +122,57 @@ class PathSet {
   std::size_t count_ = 0;
 };
 
+// Nodes by id, the first node of each id kept, with what the walk read of the node once (for a
+// node that instance_node places). A flat table (linear probing, at most half full) with the id
+// hashed in place: every instance_node looks its target up here.
+class NodeIndex {
+ public:
+  struct Entry {
+    std::string_view id;
+    pugi::xml_node node;  // empty: a free slot
+    int32_t reading = -1;  // the node's reading in the walk's list, -1: not read yet
+  };
+
+  void add(std::string_view id, pugi::xml_node node) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    Entry& slot = slotFor(id);
+    if (slot.node) return;
+    slot = {id, node, -1};
+    ++count_;
+  }
+
+  Entry* find(std::string_view id) {
+    if (slots_.empty()) return nullptr;
+    Entry& slot = slotFor(id);
+    return slot.node ? &slot : nullptr;
+  }
+
+ private:
+  // FNV-1a: ids are short, and this runs once per instance_node.
+  static uint64_t hashOf(std::string_view id) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (char c : id) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    return h ^ (h >> 32);
+  }
+  // The slot of `id`, or the free slot where it would go.
+  Entry& slotFor(std::string_view id) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(hashOf(id)) & mask;; i = (i + 1) & mask) {
+      if (!slots_[i].node || slots_[i].id == id) return slots_[i];
+    }
+  }
+  void grow() {
+    std::vector<Entry> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Entry{});
+    for (const Entry& entry : old) {
+      if (entry.node) slotFor(entry.id) = entry;
+    }
+  }
+
+  std::vector<Entry> slots_;  // a power of two long
+  std::size_t count_ = 0;
+};
+
 class InstanceReader {
  public:
   InstanceReader(const ImportContext& context, ModelScene& scene)
@@ -157,6 +206,12 @@ class InstanceReader {
     bool isInstanceNode;
   };
 
+  // An instance_geometry or instance_controller child of a node.
+  struct InstanceElement {
+    pugi::xml_node element;
+    bool isGeometry;
+  };
+
   // An instance_geometry resolved once for all placements of its node.
   struct PreparedGeometry {
     bool resolved = false;
@@ -168,14 +223,16 @@ class InstanceReader {
   // What a node adds wherever it is placed, read once for a node that instance_node places
   // (likely placed again).
   struct NodeReading {
+    bool read = false;
     Matrix4 local = kIdentityMatrix;
-    std::vector<pugi::xml_node> instances;  // instance_geometry and instance_controller
+    std::vector<InstanceElement> instances;
     std::vector<Child> children;
     std::vector<PreparedGeometry> prepared;  // parallel to `instances`
   };
 
   struct Frame {
     pugi::xml_node node;
+    NodeKey key;  // of `node`
     const std::vector<Child>* children;  // pendingChildren_ or a NodeReading's
     std::size_t begin, next, end;        // the node's children in *children, the next to place
     Matrix4 world;
@@ -225,7 +282,7 @@ class InstanceReader {
     while (!stack.empty() && !stopped_) {
       Frame& top = stack.back();
       if (top.next == top.end) {
-        onPath_.erase(keyOf(top.node));
+        onPath_.erase(top.key);
         if (top.children == &pendingChildren_) pendingChildren_.resize(top.begin);
         stack.pop_back();
         continue;
@@ -236,23 +293,28 @@ class InstanceReader {
         Matrix4 world = top.world;
         enter(child, world, stack);
       } else {
-        pugi::xml_node target = resolveNode(child);
-        if (!target) continue;
-        if (onPath_.contains(keyOf(target))) {
+        NodeIndex::Entry* target = resolveNode(child);
+        if (target == nullptr) continue;
+        if (onPath_.contains(keyOf(target->node))) {
           warnOnce(child, "node \"%s\": instance_node \"%s\" refers back to itself; skipped",
                    top.node.attribute("id").value(), child.attribute("url").value());
           continue;
         }
+        if (target->reading < 0) {
+          target->reading = static_cast<int32_t>(readings_.size());
+          readings_.emplace_back();
+        }
         Matrix4 world = top.world;
-        enter(target, world, stack, true);
+        enter(target->node, world, stack, &readings_[static_cast<std::size_t>(target->reading)]);
       }
     }
   }
 
   // Places `node` under `parentWorld`: its instances now, its children when the walk gets to
-  // them. `shared`: placed by instance_node, so likely to be placed again.
+  // them. `shared`: for a node placed by instance_node (so likely to be placed again), what was
+  // read of it, empty the first time.
   void enter(pugi::xml_node node, const Matrix4& parentWorld, std::vector<Frame>& stack,
-             bool shared = false) {
+             NodeReading* shared = nullptr) {
     if (++scene_.nodes > kMaxNodeVisits) {
       --scene_.nodes;
       context_.warn("visual scene: more than %lld nodes placed; the rest skipped",
@@ -260,11 +322,15 @@ class InstanceReader {
       stopped_ = true;
       return;
     }
-    Frame frame{node, &pendingChildren_, 0, 0, 0, {}};
-    if (shared) {
-      auto [at, added] = readings_.try_emplace(keyOf(node));
-      NodeReading& reading = at->second;
-      if (added) {
+    // Made where it stays: a frame copied in right after its fields were stored piecemeal
+    // would be read back before those stores complete.
+    Frame& frame = stack.emplace_back();
+    frame.node = node;
+    frame.key = keyOf(node);
+    if (shared != nullptr) {
+      NodeReading& reading = *shared;
+      if (!reading.read) {
+        reading.read = true;
         TransformProduct local(kIdentityMatrix);
         readNode(node, local, reading.instances, reading.children);
         reading.local = local.rounded();
@@ -280,45 +346,53 @@ class InstanceReader {
       // The node's elements go straight onto the parent's world: placed once, it needs no
       // local transform of its own.
       TransformProduct world(parentWorld);
+      frame.children = &pendingChildren_;
       frame.begin = frame.next = pendingChildren_.size();
       instanceScratch_.clear();
       readNode(node, world, instanceScratch_, pendingChildren_);
       frame.end = pendingChildren_.size();
       frame.world = world.rounded();
-      for (pugi::xml_node element : instanceScratch_) addInstanceOf(node, element, frame.world, nullptr);
+      for (const InstanceElement& element : instanceScratch_) {
+        addInstanceOf(node, element, frame.world, nullptr);
+      }
     }
-    onPath_.insert(keyOf(node));
-    stack.push_back(frame);
+    // A node without child nodes is done: nothing can be placed while it is on the path.
+    if (frame.next == frame.end) {
+      stack.pop_back();
+      return;
+    }
+    onPath_.insert(frame.key);
   }
 
   // The node's own transform (multiplied onto `transform`), its instance elements and its node
   // and instance_node children, in one pass over its children.
   void readNode(pugi::xml_node node, TransformProduct& transform,
-                std::vector<pugi::xml_node>& instances, std::vector<Child>& children) {
+                std::vector<InstanceElement>& instances, std::vector<Child>& children) {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       const char* name = child.name();
       if (name[0] == 'n') {
-        if (std::strcmp(name, "node") == 0) children.push_back({child, false});
-      } else if (name[0] == 'i') {
-        if (std::strcmp(name, "instance_node") == 0) {
+        if (nameIs(name, "node")) children.push_back({child, false});
+      } else if (const char* kind = afterPrefix(name, "instance_")) {
+        if (nameIs(kind, "node")) {
           children.push_back({child, true});
-        } else if (std::strcmp(name, "instance_geometry") == 0 ||
-                   std::strcmp(name, "instance_controller") == 0) {
-          instances.push_back(child);
+        } else if (nameIs(kind, "geometry")) {
+          instances.push_back({child, true});
+        } else if (nameIs(kind, "controller")) {
+          instances.push_back({child, false});
         }
       } else {
-        applyTransformElement(child, name, transform);
+        transforms_.apply(child, name, transform);
       }
     }
   }
 
   // `prepared`: where an instance_geometry of a node placed again keeps what it resolved.
-  void addInstanceOf(pugi::xml_node node, pugi::xml_node element, const Matrix4& world,
+  void addInstanceOf(pugi::xml_node node, const InstanceElement& instance, const Matrix4& world,
                      PreparedGeometry* prepared) {
-    if (std::strcmp(element.name(), "instance_geometry") == 0) {
-      addGeometryInstance(node, element, world, prepared);
+    if (instance.isGeometry) {
+      addGeometryInstance(node, instance.element, world, prepared);
     } else {
-      addControllerInstance(node, element, world);
+      addControllerInstance(node, instance.element, world);
     }
   }
 
@@ -354,15 +428,14 @@ class InstanceReader {
       p.materials = boundMaterials(element, p.geometry);
     }
     if (p.geometry < 0) return;
-    SceneInstance& instance = scene_.instances.emplace_back();
-    instance.geometry = p.geometry;
-    instance.world = world;
+    // Given all its fields at once: emplace_back() would first clear the whole record.
     if (prepared != nullptr) {
-      instance.nodeId = p.nodeId;
-      instance.materials = p.materials;
+      scene_.instances.push_back(SceneInstance{.nodeId = p.nodeId, .geometry = p.geometry, .skinned = false,
+                                               .world = world, .materials = p.materials, .joints = {}});
     } else {
-      instance.nodeId = std::move(p.nodeId);
-      instance.materials = std::move(p.materials);
+      scene_.instances.push_back(SceneInstance{.nodeId = std::move(p.nodeId), .geometry = p.geometry,
+                                               .skinned = false, .world = world,
+                                               .materials = std::move(p.materials), .joints = {}});
     }
   }
 
@@ -454,7 +527,9 @@ class InstanceReader {
     std::vector<pugi::xml_node> roots;
     for (pugi::xml_node skeleton = element.child("skeleton"); skeleton;
          skeleton = skeleton.next_sibling("skeleton")) {
-      if (pugi::xml_node root = nodeById(reference(trimmed(textOf(skeleton))))) roots.push_back(root);
+      if (NodeIndex::Entry* root = nodeById(reference(trimmed(textOf(skeleton))))) {
+        roots.push_back(root->node);
+      }
     }
     if (roots.empty()) {
       for (pugi::xml_node p = element.parent(); p; p = p.parent()) {
@@ -495,32 +570,31 @@ class InstanceReader {
 
   // The first node of that id, library_nodes before the visual scenes. The visual scenes are
   // indexed only when the libraries lack an id: references mostly lead into the libraries.
-  pugi::xml_node nodeById(std::string_view id) {
-    pugi::xml_node collada = context_.document.child("COLLADA");
+  NodeIndex::Entry* nodeById(std::string_view id) {
     int64_t budget = INT64_MAX;
     auto index = [&](pugi::xml_node root) {
       forEachNodeUnder(root, budget, [&](pugi::xml_node node) {
         pugi::xml_attribute nodeId = node.attribute("id");
-        if (nodeId) nodesById_.emplace(nodeId.value(), node);
+        if (nodeId) nodesById_.add(nodeId.value(), node);
       });
     };
     if (!librariesIndexed_) {
       librariesIndexed_ = true;
-      forEachAlong(collada, {"library_nodes"}, index);
+      forEachAlong(context_.document.child("COLLADA"), {"library_nodes"}, index);
     }
-    auto found = nodesById_.find(id);
-    if (found == nodesById_.end() && !scenesIndexed_) {
+    NodeIndex::Entry* found = nodesById_.find(id);
+    if (found == nullptr && !scenesIndexed_) {
       scenesIndexed_ = true;
-      forEachAlong(collada, {"library_visual_scenes", "visual_scene"}, index);
+      forEachAlong(context_.document.child("COLLADA"), {"library_visual_scenes", "visual_scene"}, index);
       found = nodesById_.find(id);
     }
-    return found == nodesById_.end() ? pugi::xml_node() : found->second;
+    return found;
   }
 
-  pugi::xml_node resolveNode(pugi::xml_node instanceNode) {
+  NodeIndex::Entry* resolveNode(pugi::xml_node instanceNode) {
     std::string_view url = instanceNode.attribute("url").value();
-    pugi::xml_node target = !url.empty() && url[0] == '#' ? nodeById(reference(url)) : pugi::xml_node();
-    if (!target) {
+    NodeIndex::Entry* target = !url.empty() && url[0] == '#' ? nodeById(reference(url)) : nullptr;
+    if (target == nullptr) {
       warnOnce(instanceNode, "instance_node \"%.*s\" names no node of this document; skipped",
                static_cast<int>(url.size()), url.data());
     }
@@ -543,13 +617,14 @@ class InstanceReader {
   ModelScene& scene_;
   std::unordered_map<std::u16string, int32_t> geometries_;  // first geometry of each id
   std::unordered_map<std::string_view, pugi::xml_node> controllers_;
-  std::unordered_map<std::string_view, pugi::xml_node> nodesById_;
+  NodeIndex nodesById_;
   bool librariesIndexed_ = false;
   bool scenesIndexed_ = false;
   PathSet onPath_;  // nodes being placed, each on the current path
-  std::unordered_map<NodeKey, NodeReading> readings_;  // of instance_node targets
+  TransformReader transforms_;
+  std::deque<NodeReading> readings_;  // of instance_node targets, kept in place for the frames
   std::vector<Child> pendingChildren_;  // children of the frames not read through readings_
-  std::vector<pugi::xml_node> instanceScratch_;
+  std::vector<InstanceElement> instanceScratch_;
   std::unordered_set<NodeKey> warned_;
   int64_t jointBudget_ = kMaxJointSearch;
   bool jointBudgetWarned_ = false;

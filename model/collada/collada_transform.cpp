@@ -33,6 +33,7 @@ Vec3 normalized(Vec3 a) {
   return {a.x / length, a.y / length, a.z / length};
 }
 Vec3 vec(const float* v) { return {v[0], v[1], v[2]}; }
+Vec3 vec(const double* v) { return {v[0], v[1], v[2]}; }
 
 // Rows of column vectors: column c of the result is the image of axis c.
 Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
@@ -42,14 +43,18 @@ Matrix4 fromColumns(Vec3 x, Vec3 y, Vec3 z, Vec3 t) {
           0, 0, 0, 1};
 }
 
-// The images of the three axes under the rotation; false (and nothing set) for a zero axis,
-// which leaves everything in place.
-bool rotationColumns(Vec3 axis, double degrees, Vec3& x, Vec3& y, Vec3& z) {
+// The cosine and sine of an angle in degrees.
+void cosineSine(double degrees, double& c, double& s) {
+  const double radians = degrees * kPi / 180.0;
+  c = std::cos(radians);
+  s = std::sin(radians);
+}
+
+// The images of the three axes under the rotation by the angle of cosine `c` and sine `s`;
+// false (and nothing set) for a zero axis, which leaves everything in place.
+bool rotationColumns(Vec3 axis, double c, double s, Vec3& x, Vec3& y, Vec3& z) {
   Vec3 a = normalized(axis);
   if (a.x == 0 && a.y == 0 && a.z == 0) return false;
-  const double radians = degrees * kPi / 180.0;
-  const double c = std::cos(radians);
-  const double s = std::sin(radians);
   const double t = 1 - c;
   x = {t * a.x * a.x + c, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y};
   y = {t * a.x * a.y - s * a.z, t * a.y * a.y + c, t * a.y * a.z + s * a.x};
@@ -58,8 +63,10 @@ bool rotationColumns(Vec3 axis, double degrees, Vec3& x, Vec3& y, Vec3& z) {
 }
 
 Matrix4 rotation(Vec3 axis, double degrees) {
+  double c, s;
+  cosineSine(degrees, c, s);
   Vec3 x, y, z;
-  if (!rotationColumns(axis, degrees, x, y, z)) return kIdentityMatrix;
+  if (!rotationColumns(axis, c, s, x, y, z)) return kIdentityMatrix;
   return fromColumns(x, y, z, {0, 0, 0});
 }
 
@@ -128,52 +135,71 @@ Matrix4 transformMatrix(std::string_view element, const float* v) {
 namespace {
 
 // The value count of a transformation element's name, with `kind` its first letter ('k' for
-// skew); 0 for any other name. Compared without measuring the name first: every child of
-// every node comes through here.
+// skew); 0 for any other name. Compared in place: every child of every node comes through here,
+// and the first letter mostly decides.
 int transformKind(const char* name, char& kind) {
   kind = name[0];
   switch (name[0]) {
-    case 'm': return std::strcmp(name, "matrix") == 0 ? 16 : 0;
-    case 't': return std::strcmp(name, "translate") == 0 ? 3 : 0;
-    case 'r': return std::strcmp(name, "rotate") == 0 ? 4 : 0;
-    case 'l': return std::strcmp(name, "lookat") == 0 ? 9 : 0;
+    case 'm': return nameIs(name, "matrix") ? 16 : 0;
+    case 't': return nameIs(name, "translate") ? 3 : 0;
+    case 'r': return nameIs(name, "rotate") ? 4 : 0;
+    case 'l': return nameIs(name, "lookat") ? 9 : 0;
     case 's':
-      if (std::strcmp(name, "scale") == 0) return 3;
+      if (nameIs(name, "scale")) return 3;
       kind = 'k';
-      return std::strcmp(name, "skew") == 0 ? 7 : 0;
+      return nameIs(name, "skew") ? 7 : 0;
     default: return 0;
   }
 }
 
-// The first `count` numbers of `chars` into `values` (the rest left as they are), when they
+// The first `count` numbers of `chars` into `values` (zeros past the end of the text), when they
 // are plain decimals ("-12.5", "3") separated by spaces and line feeds: such numbers are
-// converted as forEachFloat converts them, digit by digit, without measuring the text first.
+// converted as forEachFloat converts them, digit by digit, without measuring the text first,
+// and kept as doubles of those floats (the products are in double, and reading eight bytes
+// back from two four-byte stores would stall).
 // Returns false, with `values` in any state, for text of any other form.
-bool readPlainValues(const char* p, int count, float* values) {
+bool readPlainValues(const char* p, int count, double* values) {
   static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   for (int i = 0; i < count; ++i) {
-    while (*p == ' ' || *p == '\n') ++p;
-    if (*p == '\0') return true;  // fewer numbers than the element takes: the rest stay 0
-    const bool negative = *p == '-';
+    char c = *p;
+    while (c == ' ' || c == '\n') c = *++p;
+    if (c == '\0') {
+      // Fewer numbers than the element takes: the rest read as 0.
+      std::fill(values + i, values + count, 0.0);
+      return true;
+    }
+    // A single digit, as most axes and many offsets are written.
+    const unsigned single = static_cast<unsigned char>(c) - 0x30u;
+    if (single < 10 && (p[1] == ' ' || p[1] == '\n' || p[1] == '\0')) {
+      values[i] = single;
+      ++p;
+      continue;
+    }
+    const bool negative = c == '-';
     p += negative ? 1 : 0;
+    const char* const first = p;
     uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction = 0;
-    for (; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits) {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) < 10; ++p) {
+      mantissa = mantissa * 10 + digit;
     }
+    const auto wholeDigits = p - first;
+    std::ptrdiff_t fraction = 0;
     if (*p == '.') {
-      for (++p; static_cast<unsigned>(*p - '0') < 10; ++p, ++digits, ++fraction) {
-        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+      const char* const fractionStart = ++p;
+      for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) < 10; ++p) {
+        mantissa = mantissa * 10 + digit;
       }
+      fraction = p - fractionStart;
     }
+    const auto digits = wholeDigits + fraction;
     // Up to 15 digits both the integer and the power of ten are exact doubles, and one
     // division rounds correctly, as the general conversion does.
-    if (digits == 0 || digits > 15 || (*p != ' ' && *p != '\n' && *p != '\0')) return false;
+    c = *p;
+    if (digits <= 0 || digits > 15 || (c != ' ' && c != '\n' && c != '\0')) return false;
     double v = static_cast<double>(mantissa);
     if (fraction > 0) v /= kPowersOfTen[fraction];
-    values[i] = static_cast<float>(negative ? -v : v);
+    values[i] = static_cast<float>(negative ? -v : v);  // rounded as the import rounds
   }
   return true;
 }
@@ -186,19 +212,47 @@ TransformProduct::TransformProduct(const Matrix4& start) {
 
 Matrix4 TransformProduct::rounded() const {
   Matrix4 out;
+#if defined(__SSE2__)
+  // Four floats to a store, so that a copy of the result right after reads whole stores back.
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 low = _mm_cvtpd_ps(_mm_loadu_pd(&m[i]));
+    const __m128 high = _mm_cvtpd_ps(_mm_loadu_pd(&m[i + 2]));
+    _mm_storeu_ps(&out[i], _mm_movelh_ps(low, high));
+  }
+#else
   for (int i = 0; i < 16; ++i) out[i] = static_cast<float>(m[i]);
+#endif
   return out;
 }
 
-bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product) {
+const TransformReader::Turn& TransformReader::turn(float degrees) {
+  uint32_t key;
+  std::memcpy(&key, &degrees, sizeof key);
+  if (turns_.empty()) turns_.resize(kSlots);
+  for (std::size_t slot = (key * 0x9E3779B1u) >> (32 - kSlotBits);; slot = (slot + 1) & (kSlots - 1)) {
+    Turn& kept = turns_[slot];
+    if (kept.used && kept.key == key) return kept;
+    if (kept.used) continue;
+    Turn& fresh = turnsKept_ < kMaxTurns ? kept : unkept_;
+    if (&fresh == &kept) ++turnsKept_;
+    fresh.key = key;
+    fresh.used = true;
+    cosineSine(degrees, fresh.c, fresh.s);
+    return fresh;
+  }
+}
+
+bool TransformReader::apply(pugi::xml_node child, const char* name, TransformProduct& product) {
   char kind;
   const int count = transformKind(name, kind);
   if (count == 0 || child.type() != pugi::node_element) return false;
-  // Missing numbers read as 0, as for every number list of the import.
-  float v[16] = {};
-  const char* chars = child.text().get();
+  // Missing numbers read as 0, as for every number list of the import; only the `count` values
+  // the element takes are set and read.
+  double v[16];
+  // The first text child, as textOf gives it, in one call.
+  const char* chars = child.child_value();
   if (!readPlainValues(chars, count, v)) {
-    std::fill(v, v + 16, 0.0f);
+    std::fill(v, v + 16, 0.0);
     int read = 0;
     forEachFloat(chars, [&](float value) {
       v[read++] = value;
@@ -217,8 +271,9 @@ bool applyTransformElement(pugi::xml_node child, const char* name, TransformProd
       }
       return true;
     case 'r': {
+      const Turn& angle = turn(static_cast<float>(v[3]));
       Vec3 x, y, z;
-      if (!rotationColumns(vec(v), v[3], x, y, z)) return true;
+      if (!rotationColumns(vec(v), angle.c, angle.s, x, y, z)) return true;
       for (int r = 0; r < 4; ++r) {
         const double a = m[r * 4], b = m[r * 4 + 1], c = m[r * 4 + 2];
         m[r * 4] = a * x.x + b * x.y + c * x.z;
@@ -231,7 +286,9 @@ bool applyTransformElement(pugi::xml_node child, const char* name, TransformProd
   }
   Matrix4 e;
   switch (kind) {
-    case 'm': std::copy(v, v + 16, e.begin()); break;
+    case 'm':
+      for (int i = 0; i < 16; ++i) e[i] = static_cast<float>(v[i]);
+      break;
     case 'l': e = lookAt(vec(v), vec(v + 3), vec(v + 6)); break;
     default: e = skew(v[0], vec(v + 1), vec(v + 4)); break;
   }
@@ -249,8 +306,9 @@ bool applyTransformElement(pugi::xml_node child, const char* name, TransformProd
 
 Matrix4 localTransform(pugi::xml_node node) {
   TransformProduct local(kIdentityMatrix);
+  TransformReader reader;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    applyTransformElement(child, child.name(), local);
+    reader.apply(child, child.name(), local);
   }
   return local.rounded();
 }

@@ -6,7 +6,9 @@
 
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "model/matrix4.h"
 
@@ -31,10 +33,33 @@ struct TransformProduct {
   Matrix4 rounded() const;
 };
 
-// One step of localTransform, for a walk that looks at a node's children once: when `child`
-// (named `name`) is a transformation element, multiplies it onto `product` (on the right: it
-// applies first) and returns true.
-bool applyTransformElement(pugi::xml_node child, const char* name, TransformProduct& product);
+// Multiplies the transformation elements of nodes onto products, for a walk that looks at a
+// node's children once. Keeps the cosine and sine of each rotation angle it meets, by the angle
+// as read: exporters repeat a few angles on many nodes, and each new one costs a sine and a
+// cosine. One reader serves one document.
+class TransformReader {
+ public:
+  // When `child` (named `name`) is a transformation element, multiplies it onto `product` (on
+  // the right: it applies first) and returns true; false, changing nothing, for any other
+  // child.
+  bool apply(pugi::xml_node child, const char* name, TransformProduct& product);
+
+ private:
+  struct Turn {
+    uint32_t key = 0;  // the angle's float bits: the same bits, the same cosine and sine
+    bool used = false;
+    double c = 1, s = 0;
+  };
+  const Turn& turn(float degrees);
+
+  // An open-addressing table, small enough to stay in the cache beside the document's nodes;
+  // at most half of it is kept, and angles beyond that are worked out each time.
+  static constexpr int kSlotBits = 10;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits, kMaxTurns = kSlots / 2;
+  std::vector<Turn> turns_;
+  std::size_t turnsKept_ = 0;
+  Turn unkept_;
+};
 
 // a * b for column vectors: b is applied first.
 Matrix4 multiply(const Matrix4& a, const Matrix4& b);

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/collada_import.h"
@@ -251,6 +253,71 @@ TEST(ColladaSceneCrafted, TransformsPrimitivesSymbolsAndCycles) {
     } else {
       EXPECT_NE(messages.find(c.warning), std::string::npos) << messages;
       EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+    }
+  }
+}
+
+// The world of a Z-up node with one rotate (axis and degrees), worked out here in double:
+// rows of column vectors, as the scene keeps it.
+std::vector<double> rotationWorld(double x, double y, double z, double degrees) {
+  const double length = std::sqrt(x * x + y * y + z * z);
+  if (length == 0) return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  x /= length, y /= length, z /= length;
+  const double a = degrees * 3.14159265358979323846 / 180, c = std::cos(a), s = std::sin(a), t = 1 - c;
+  return {t * x * x + c,     t * x * y - s * z, t * x * z + s * y, 0,
+          t * x * y + s * z, t * y * y + c,     t * y * z - s * x, 0,
+          t * x * z - s * y, t * y * z + s * x, t * z * z + c,     0,
+          0,                 0,                 0,                 1};
+}
+
+TEST(ColladaSceneCrafted, EveryNodeGetsItsOwnTransformAmongManyAlike) {
+  // Translations written in every form the number reading meets, with the values they stand for.
+  const std::vector<std::pair<std::string, std::array<float, 3>>> numbers = {
+      {"1 2 3", {1, 2, 3}},         {"-1 -2.5 30", {-1, -2.5f, 30}},  {"  7\n8 9 ", {7, 8, 9}},
+      {"1e1 0 0", {10, 0, 0}},      {"+2 0 0", {2, 0, 0}},            {"5", {5, 0, 0}},
+      {"1\t2\t3", {1, 2, 3}},       {".5 5. 0", {0.5f, 5, 0}},        {"3x 4 0", {3, 4, 0}},
+      {"123456789012345678 0 0", {static_cast<float>(123456789012345678.0), 0, 0}},             {"-0 0.125 -7", {-0.0f, 0.125f, -7}}};
+  // More distinct angles than the reading keeps, the same angle about different axes, a
+  // zero axis, an axis not of length 1; then all of them again, in another order.
+  std::vector<std::array<double, 4>> rotations;
+  for (int i = 0; i < 2300; ++i) rotations.push_back({0, 0, 1, i * 0.25});
+  for (int axis = 0; axis < 3; ++axis) rotations.push_back({axis == 0 ? 1.0 : 0, axis == 1 ? 1.0 : 0, axis == 2 ? 1.0 : 0, 30});
+  rotations.push_back({0, 0, 0, 30});
+  rotations.push_back({0, 2, 0, 45});
+  for (int i = static_cast<int>(rotations.size()) - 1; i >= 0; i -= 3) rotations.push_back(rotations[static_cast<std::size_t>(i)]);
+
+  // Each placed through instance_node, so that the id table grows past its first size; a
+  // second node with a taken id is not the one placed.
+  std::string library = "<library_nodes>", nodes;
+  char text[160];
+  for (std::size_t i = 0; i < numbers.size() + rotations.size(); ++i) {
+    std::string transform;
+    if (i < numbers.size()) {
+      transform = "<translate>" + numbers[i].first + "</translate>";
+    } else {
+      const auto& r = rotations[i - numbers.size()];
+      std::snprintf(text, sizeof text, "<rotate>%g %g %g %g</rotate>", r[0], r[1], r[2], r[3]);
+      transform = text;
+    }
+    library += "<node id='L" + std::to_string(i) + "'>" + transform + "<instance_geometry url='#g'/></node>";
+    nodes += "<node id='n" + std::to_string(i) + "'><instance_node url='#L" + std::to_string(i) + "'/></node>";
+  }
+  library += "<node id='L0'><translate>9 9 9</translate></node></library_nodes>";
+  ModelData model;
+  ASSERT_TRUE(importColladaText(model, dae("Z_UP", square(kTriangles) + sceneOf(nodes, library)), "many.dae",
+                                nullptr));
+  const std::vector<SceneInstance>& instances = model.scene->instances;
+  ASSERT_EQ(instances.size(), numbers.size() + rotations.size());
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    SCOPED_TRACE(numbers[i].first);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(instances[i].world[k * 4 + 3], numbers[i].second[k]) << k;
+  }
+  for (std::size_t i = 0; i < rotations.size(); ++i) {
+    const auto& r = rotations[i];
+    const std::vector<double> want = rotationWorld(r[0], r[1], r[2], r[3]);
+    const Matrix4& got = instances[numbers.size() + i].world;
+    for (int k = 0; k < 16; ++k) {
+      ASSERT_NEAR(got[k], want[static_cast<std::size_t>(k)], 1e-6) << "rotation " << i << " entry " << k;
     }
   }
 }
