@@ -47,23 +47,32 @@ TEST_F(Drops, ModelsReplaceTheSceneAnimationsAddOthersAreRefusedAndBrokenOnesRep
   startViewer({}, {MV_PROGRAM, "--stats"});
   ASSERT_GT(grass(), 10000) << "the start-up field";
 
-  const fs::path dae = fs::path(kShared) / "testdata/collada/collada-dae-parser/test/fixture/letter-f-animated.dae";
-  const std::vector<uint32_t> before = capture(screenRect(displayWindow()));
-  EXPECT_EQ(drop({dae.string()}), "0 accepted\nfinished ok\n");
-  EXPECT_TRUE(retry(30s, [&] { return grass() < 100; })) << "the field is still shown; " << stderrText();
-  EXPECT_GT(differing(before, capture(screenRect(displayWindow()))), 10000);
-
-  // The skeleton, then its two animations in one drop (the second named in capitals); keys 1
-  // and 2 pick them.
+  // A .mdl replaces the start-up scene, then a .dae replaces the .mdl.
   const fs::path model = fs::path(MV_RUN_DIR) / "model";
   EXPECT_EQ(drop({(model / "skelton.mdl").string()}), "0 accepted\nfinished ok\n");
-  fs::copy_file(model / "stand.ani", folder_ / "STAND.ANI");
-  EXPECT_EQ(drop({(model / "walk.ani").string(), (folder_ / "STAND.ANI").string()}), "0 accepted\nfinished ok\n");
+  EXPECT_TRUE(retry(30s, [&] { return grass() < 100; })) << "the field is still shown; " << stderrText();
+  std::this_thread::sleep_for(1s);  // a few frames of the skeleton
+  const std::vector<uint32_t> before = capture(screenRect(displayWindow()));
+  const fs::path dae = fs::path(kShared) / "testdata/collada/collada-dae-parser/test/fixture/letter-f-animated.dae";
+  EXPECT_EQ(drop({dae.string()}), "0 accepted\nfinished ok\n");
+  EXPECT_TRUE(retry(30s, [&] { return differing(before, capture(screenRect(displayWindow()))) > 10000; }))
+      << stderrText();
+
+  // Two animations of its bones in one drop (the second named in capitals) join its own one;
+  // keys 2 and 3 pick them.
+  for (const char* name : {"turn.ani", "NOD.ANI"}) {
+    std::ofstream(folder_ / name) << "<TARGET_MODEL_ID>\r\nletter-f-animated\r\n<ANIMATION_ID>\r\n"
+                                  << fs::path(name).stem().string()
+                                  << "\r\n<ANIMATION_BEGIN>\r\n<TARGET> Bone\r\n<KEY_TIME>\r\n0 10\r\n"
+                                     "<POSE_MATRIX>\r\n1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\r\n"
+                                     "0 1 0 0 -1 0 0 0 0 0 1 0 0 0 0 1\r\n<POSE_MATRIX_END>\r\n<ANIMATION_END>\r\n";
+  }
+  EXPECT_EQ(drop({(folder_ / "turn.ani").string(), (folder_ / "NOD.ANI").string()}), "0 accepted\nfinished ok\n");
   std::this_thread::sleep_for(3s);  // the reload, then a few frames
   const Rect display = screenRect(displayWindow());
   xdotool(display_, "mousemove " + std::to_string(display.x + 50) + " " + std::to_string(display.y + 50));
   // Held long enough for the keyboard polls to see them.
-  for (const char* key : {"1", "2"}) {
+  for (const char* key : {"2", "3"}) {
     xdotool(display_, std::string("keydown ") + key);
     std::this_thread::sleep_for(300ms);
     xdotool(display_, std::string("keyup ") + key);
@@ -83,10 +92,10 @@ TEST_F(Drops, ModelsReplaceTheSceneAnimationsAddOthersAreRefusedAndBrokenOnesRep
   requestClose();
   ASSERT_EQ(waitFor(viewer_, 20s), 1) << stderrText();
   viewer_ = -1;
-  // The skeleton stayed, with the two animations added and the one key 2 chose playing.
+  // The .dae stayed, with the two animations added and the one key 3 chose playing.
   const std::string stats = fileText("stdout.txt");
-  EXPECT_NE(stats.find("\"animations\": 2}"), std::string::npos) << stats;
-  EXPECT_NE(stats.find("\"animation\": \"STAND 2/2\""), std::string::npos) << stats;
+  EXPECT_NE(stats.find("\"animations\": 3}"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("\"animation\": \"NOD 3/3\""), std::string::npos) << stats;
 }
 
 TEST_F(Drops, TheWindowKeepsAnsweringWhileDroppedModelsLoad) {
