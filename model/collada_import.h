@@ -3,6 +3,7 @@
 // ModelData::scene (placed instances, bound materials, axes and unit, animated nodes).
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -15,7 +16,13 @@ struct ModelData;
 // model is then left untouched. A record the document leaves incomplete (an image without
 // "init_from", a geometry without "mesh", ...) is skipped with one warning line and the import
 // goes on.
-bool importCollada(ModelData& model, const std::filesystem::path& fileName);
+// `sceneClock`, when given, gets the clock's readings just before and after the scene reading,
+// for measuring its share of the import.
+struct ColladaSceneClock {
+  std::chrono::steady_clock::time_point start, end;
+};
+bool importCollada(ModelData& model, const std::filesystem::path& fileName,
+                   ColladaSceneClock* sceneClock = nullptr);
 
 // As importCollada, for a document already in memory; `fileName` gives the model id and names
 // the document in messages, which go to `messages` (null: none).
