@@ -7,6 +7,7 @@
 
 #include "app/model_view_setup.h"
 #include "app/png_writer.h"
+#include "app/whole_file.h"
 #include "app/resource_paths.h"
 #include "app/run_stats.h"
 #include "app/startup_scene.h"

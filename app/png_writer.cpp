@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -136,14 +135,4 @@ std::string EncodePng(const uint8_t* rgba, int32_t width, int32_t height, int64_
   putChunk(png, "IDAT", stream.data(), stream.size());
   putChunk(png, "IEND", nullptr, 0);
   return png;
-}
-
-bool WriteFileWhole(const std::string& path, const std::string& bytes) {
-  const std::string partial = path + ".part";
-  std::FILE* f = std::fopen(partial.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-  ok = ok && std::rename(partial.c_str(), path.c_str()) == 0;
-  if (!ok) std::remove(partial.c_str());
-  return ok;
 }

@@ -1,14 +1,9 @@
 #include "app/viewer_config.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <string_view>
 
+#include "app/whole_file.h"
 #include "platform/line_reader.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -153,19 +148,6 @@ void fitLine(std::string_view name, std::string& value) {
   value.resize(keep);
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool ReadConfig(ViewerConfig& config, const std::filesystem::path& folder) {
@@ -195,17 +177,5 @@ bool WriteConfig(const ViewerConfig& config, const std::filesystem::path& folder
     content += "\r\n";  // text mode on disk
   }
 
-  // A unique temporary name in the same folder, so that the rename is atomic.
-  static std::atomic<unsigned> serial{0};
-  std::filesystem::path target = folder / kConfigFileName;
-  std::filesystem::path temporary =
-      folder / (std::string(kConfigFileName) + ".tmp." + std::to_string(::getpid()) + "." +
-                std::to_string(serial++));
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  return WriteFileWhole(folder / kConfigFileName, content);
 }

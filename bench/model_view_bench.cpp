@@ -26,6 +26,7 @@
 #include "app/png_writer.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
+#include "bench/spread_reporter.h"
 #include "model/collada_import.h"
 #include "model/model_data.h"
 #include "render/frame_thread.h"
@@ -210,29 +211,16 @@ void thumbnails(benchmark::State& state, bool coldCache) {
 void BM_Thumbnail(benchmark::State& state) { thumbnails(state, false); }
 void BM_ThumbnailColdShaderCache(benchmark::State& state) { thumbnails(state, true); }
 
-// Medians by benchmark name, then the figures the model view is held to.
-class RatioReporter : public benchmark::ConsoleReporter {
+// The spread of the model view's frame against the start-up scene's, then every figure the model
+// view is held to, from the medians of the cases.
+class RatioReporter : public SpreadReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        const std::string& args = run.run_name.args;
-        times_[run.run_name.function_name + (args.empty() ? "" : "/" + args)].push_back(run.GetAdjustedRealTime());
-      }
-    }
-  }
+  RatioReporter() : SpreadReporter("BM_ModelViewFrame", "BM_StartupSceneFrame") {}
   void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto median = [&](const std::string& name) {
-      std::vector<double> v = times_[name];
-      if (v.empty()) return 0.0;
-      std::sort(v.begin(), v.end());
-      return v[v.size() / 2];
-    };
-    const double startup = median("BM_StartupSceneFrame"), frame = median("BM_ModelViewFrame");
-    const double import = median("BM_ImportLargest"), open = median("BM_OpenLargestToFirstFrame");
-    const double frame640 = median("BM_ModelViewFrame640");
+    SpreadReporter::Finalize();
+    const double startup = medianOf("BM_StartupSceneFrame"), frame = medianOf("BM_ModelViewFrame");
+    const double import = medianOf("BM_ImportLargest"), open = medianOf("BM_OpenLargestToFirstFrame");
+    const double frame640 = medianOf("BM_ModelViewFrame640");
     std::printf("model view frame / start-up frame: %.3f (limit 0.5)\n", frame / startup);
     std::printf("open largest to first frame: %.1f ms against import %.1f ms + two frames %.1f ms: %.3f (limit 1)\n",
                 open, import, 2 * frame, open / (import + 2 * frame));
@@ -241,7 +229,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::string key = name;
       key += '/';
       key += std::to_string(i);
-      return median(key);
+      return medianOf(key);
     };
     const std::vector<fs::path> models = testModels();
     for (std::size_t i = 0; i < models.size(); ++i) {
@@ -261,9 +249,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
     }
   }
-
- private:
-  std::map<std::string, std::vector<double>> times_;
 };
 
 }  // namespace

@@ -23,7 +23,9 @@ class SpreadReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
+        std::string name = run.run_name.function_name;
+        if (!run.run_name.args.empty()) name += '/' + run.run_name.args;
+        times_[name].push_back(run.GetAdjustedRealTime());
       }
     }
   }
@@ -50,6 +52,14 @@ class SpreadReporter : public benchmark::ConsoleReporter {
                 subject_.c_str(), baseline_.c_str(),
                 median(sorted(subject->second)) / median(sorted(baseline->second)), ratios.front(),
                 ratios.back());
+  }
+
+ protected:
+  // The median wall time of the case `name` (its function name, then "/" and its arguments
+  // where it has any); 0 when it did not run.
+  double medianOf(const std::string& name) const {
+    auto found = times_.find(name);
+    return found == times_.end() ? 0.0 : median(sorted(found->second));
   }
 
  private:

@@ -115,11 +115,9 @@ class RenderDevice {
   bool renderFrame(const FrameDrawLists& lists,
                    const std::function<void(VkCommandBuffer, const GpuImage&)>& afterComposite = {});
 
-  // Reads the back buffer of the last frame as RGBA rows, top row first.
-  bool readBackBuffer(std::vector<uint8_t>& rgba);
-  // The same read in steps, so that a frame can record it after its composite pass (see
-  // PictureReader) and a picture costs no submission of its own: the host buffer made ready,
-  // the copy recorded, and, once the GPU is done, the RGBA rows taken.
+  // Reading the back buffer back, in steps so that a frame records it after its composite pass
+  // (see PictureReader) and a picture costs no submission of its own: the host buffer made
+  // ready, the copy recorded, and, once the GPU is done, the RGBA rows taken (top row first).
   bool prepareReadBack();
   void recordReadBack(VkCommandBuffer cmd);
   void copyReadBack(std::vector<uint8_t>& rgba) const;

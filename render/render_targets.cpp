@@ -89,7 +89,6 @@ bool RenderDevice::createTargets(std::string* error) {
   return ok || fail(error, "cannot initialise the render targets");
 }
 
-
 bool RenderDevice::prepareReadBack() {
   std::string error;
   return readback_.buffer != VK_NULL_HANDLE ||
@@ -116,12 +115,4 @@ void RenderDevice::recordReadBack(VkCommandBuffer cmd) {
 void RenderDevice::copyReadBack(std::vector<uint8_t>& rgba) const {
   rgba.resize(static_cast<std::size_t>(backBuffer_.width) * backBuffer_.height * 4);
   std::memcpy(rgba.data(), readback_.mapped, rgba.size());
-}
-
-bool RenderDevice::readBackBuffer(std::vector<uint8_t>& rgba) {
-  if (firstFrame_ || !prepareReadBack() || !submitAndWait([&](VkCommandBuffer cmd) { recordReadBack(cmd); })) {
-    return false;
-  }
-  copyReadBack(rgba);
-  return true;
 }

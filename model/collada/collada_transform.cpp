@@ -304,15 +304,6 @@ bool TransformReader::apply(pugi::xml_node child, const char* name, TransformPro
   return true;
 }
 
-Matrix4 localTransform(pugi::xml_node node) {
-  TransformProduct local(kIdentityMatrix);
-  TransformReader reader;
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    reader.apply(child, child.name(), local);
-  }
-  return local.rounded();
-}
-
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
   // Each entry summed in double, in k order from 0, the same to the bit on either path.
   Matrix4 out;

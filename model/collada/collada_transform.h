@@ -22,9 +22,6 @@ int transformValueCount(std::string_view element);
 // its values (transformValueCount of them).
 Matrix4 transformMatrix(std::string_view element, const float* values);
 
-// The product, in document order, of the node's transformation elements.
-Matrix4 localTransform(pugi::xml_node node);
-
 // A product of transformation elements kept in double until it is read, so that a node's
 // elements round once rather than once per element.
 struct TransformProduct {
