@@ -378,7 +378,7 @@ void writeScene(Json& j, const ModelData& model) {
   for (const SceneInstance& instance : scene->instances) {
     j.beginObject();
     j.key("node");
-    j.value(instance.nodeId);
+    j.value(scene->nodeIdOf(instance));
     j.key("geometry");
     j.value(model.geometries[static_cast<std::size_t>(instance.geometry)]->id);
     j.key("skinned");

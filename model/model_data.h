@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,15 +150,20 @@ struct SceneGeometry {
   std::vector<std::unique_ptr<PolygonData>> ownLists;  // those `primitives` alone refer to
 };
 
+// One placement of a geometry. Names are kept once in the scene's lists and referred to by
+// position: a node that instance_node places again and again gives many instances the same
+// node id and materials, and a record without strings of its own is written without
+// allocating.
 struct SceneInstance {
-  std::u16string nodeId;   // the node that holds the instance (empty: none)
+  int32_t node = -1;       // in ModelScene::nodeIds: the node that holds the instance (-1: none)
   int32_t geometry = -1;   // position in ModelData::geometries and ModelScene::geometries
+  // In ModelScene::nameLists, -1 for none: per primitive of the geometry the Material::name it
+  // draws with (empty: none); skinned only, per joint of the skin the id of the node that
+  // drives it (empty: not found).
+  int32_t materials = -1;
+  int32_t joints = -1;
   bool skinned = false;    // through a controller: drawn at its bind shape, moved by `joints`
   Matrix4 world = kIdentityMatrix;  // node to the Z-up scene frame
-  // Per primitive of the geometry: the Material::name it draws with (empty: none).
-  std::vector<std::u16string> materials;
-  // Skinned only: per joint of the skin, the id of the node that drives it (empty: not found).
-  std::vector<std::u16string> joints;
 };
 
 // An image as the scene resolves its path.
@@ -173,10 +179,19 @@ struct ModelScene {
   int64_t nodes = 0;            // nodes placed, instanced ones counted each time
   std::vector<SceneGeometry> geometries;  // parallel to ModelData::geometries
   std::vector<SceneInstance> instances;
+  std::vector<std::u16string> nodeIds;                  // SceneInstance::node
+  std::vector<std::vector<std::u16string>> nameLists;  // SceneInstance::materials and joints
   std::vector<SceneImage> images;
   // Tracks of animated nodes' local matrices (target: the node id), one set per clip, then
   // "ColladaAnim_001" for the animations in no clip.
   std::vector<std::unique_ptr<AnimationSet>> animations;
+
+  const std::u16string& nodeIdOf(const SceneInstance& instance) const;  // empty for none
+  std::span<const std::u16string> materialsOf(const SceneInstance& instance) const;
+  std::span<const std::u16string> jointsOf(const SceneInstance& instance) const;
+  // The position of a new entry of nodeIds or nameLists.
+  int32_t addNodeId(std::u16string id);
+  int32_t addNameList(std::vector<std::u16string> names);
 };
 
 struct ModelData {

@@ -10,10 +10,12 @@ std::unique_ptr<ModelScene> identityScene(const ModelData& model) {
     SceneGeometry& sceneGeometry = scene->geometries.emplace_back();
     SceneInstance& instance = scene->instances.emplace_back();
     instance.geometry = static_cast<int32_t>(g);
+    std::vector<std::u16string> materials;
     for (const auto& list : model.geometries[g]->polygonLists) {
       sceneGeometry.primitives.push_back({list.get()});
-      instance.materials.push_back(list->materialId);
+      materials.push_back(list->materialId);
     }
+    instance.materials = scene->addNameList(std::move(materials));
   }
   return scene;
 }

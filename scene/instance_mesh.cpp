@@ -110,6 +110,7 @@ int64_t AddInstanceGeometry(MeshSet& set, const ModelData& model, const ModelSce
   const Geometry& geometry = *model.geometries[g];
   GpuGeometry& out = *set.newGeometry();
   const bool skinned = instance.skinned;
+  const std::span<const std::u16string> materials = scene.materialsOf(instance);
   const Matrix4 shape = skinned || bindShape ? TransposeMatrix(geometry.bindShapeMatrix) : kIdentityMatrix;
   // The vertices are stored already shaped; the draw applies the identity.
   out.bindShapeMatrix = kIdentityMatrix;
@@ -187,7 +188,7 @@ int64_t AddInstanceGeometry(MeshSet& set, const ModelData& model, const ModelSce
         indices.push_back(it->second);
       }
     }
-    std::u16string material = i < instance.materials.size() ? instance.materials[i] : list.materialId;
+    const std::u16string& material = i < materials.size() ? materials[i] : list.materialId;
     out.materials.push_back(materialFor(model, material, textures));
     out.indexCounts.push_back(static_cast<int32_t>(indices.size()));
     out.indexLists.push_back(std::move(indices));

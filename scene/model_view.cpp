@@ -238,7 +238,7 @@ bool ModelView::build(const LoadedTextures& textures, bool fromMdl, std::size_t 
     SetPlacement(*set, placement);
     UpdatePose(*set);
     auto object = std::make_unique<CCharacterBase>(nullptr, nullptr);
-    object->Adopt(instance.nodeId, nullptr, std::move(set), nullptr);
+    object->Adopt(scene.nodeIdOf(instance), nullptr, std::move(set), nullptr);
     (instance.skinned ? skinned_ : rigid_).push_back(object.get());
     objects_.push_back(std::move(object));
     ++drawn;

@@ -215,9 +215,9 @@ class InstanceReader {
   // An instance_geometry resolved once for all placements of its node.
   struct PreparedGeometry {
     bool resolved = false;
-    int32_t geometry = -1;  // -1: names no imported geometry
-    std::u16string nodeId;
-    std::vector<std::u16string> materials;
+    int32_t geometry = -1;   // -1: names no imported geometry
+    int32_t node = -1;       // in ModelScene::nodeIds
+    int32_t materials = -1;  // in ModelScene::nameLists
   };
 
   // What a node adds wherever it is placed, read once for a node that instance_node places
@@ -424,19 +424,13 @@ class InstanceReader {
         return;
       }
       p.geometry = found->second;
-      p.nodeId = nameOf(node.attribute("id").value());
-      p.materials = boundMaterials(element, p.geometry);
+      p.node = scene_.addNodeId(nameOf(node.attribute("id").value()));
+      p.materials = scene_.addNameList(boundMaterials(element, p.geometry));
     }
     if (p.geometry < 0) return;
     // Given all its fields at once: emplace_back() would first clear the whole record.
-    if (prepared != nullptr) {
-      scene_.instances.push_back(SceneInstance{.nodeId = p.nodeId, .geometry = p.geometry, .skinned = false,
-                                               .world = world, .materials = p.materials, .joints = {}});
-    } else {
-      scene_.instances.push_back(SceneInstance{.nodeId = std::move(p.nodeId), .geometry = p.geometry,
-                                               .skinned = false, .world = world,
-                                               .materials = std::move(p.materials), .joints = {}});
-    }
+    scene_.instances.push_back(SceneInstance{.node = p.node, .geometry = p.geometry, .materials = p.materials,
+                                             .joints = -1, .skinned = false, .world = world});
   }
 
   void addControllerInstance(pugi::xml_node node, pugi::xml_node element, const Matrix4& world) {
@@ -473,11 +467,11 @@ class InstanceReader {
   SceneInstance& addInstance(pugi::xml_node node, pugi::xml_node element, int32_t geometry,
                              bool skinned, const Matrix4& world) {
     SceneInstance& instance = scene_.instances.emplace_back();
-    instance.nodeId = nameOf(node.attribute("id").value());
+    instance.node = scene_.addNodeId(nameOf(node.attribute("id").value()));
     instance.geometry = geometry;
     instance.skinned = skinned;
     instance.world = world;
-    instance.materials = boundMaterials(element, geometry);
+    instance.materials = scene_.addNameList(boundMaterials(element, geometry));
     return instance;
   }
 
@@ -550,6 +544,8 @@ class InstanceReader {
                     element.attribute("url").value(), static_cast<long long>(kMaxJointSearch));
     }
     int missing = 0;
+    std::vector<std::u16string> joints;
+    joints.reserve(names.size());
     for (std::string_view name : names) {
       pugi::xml_node found;
       for (auto* map : {&bySid, &byId, &byName}) {
@@ -560,8 +556,9 @@ class InstanceReader {
         }
       }
       if (!found) ++missing;
-      instance.joints.push_back(nameOf(found.attribute("id").value()));
+      joints.push_back(nameOf(found.attribute("id").value()));
     }
+    instance.joints = scene_.addNameList(std::move(joints));
     if (missing > 0) {
       warnOnce(element, "instance_controller \"%s\": %d joints found under no skeleton root",
                element.attribute("url").value(), missing);

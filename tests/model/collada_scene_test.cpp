@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,9 +44,10 @@ std::string boundMaterials(const ModelScene& scene) {
   std::string out;
   for (const SceneInstance& instance : scene.instances) {
     if (!out.empty()) out += "|";
-    for (std::size_t p = 0; p < instance.materials.size(); ++p) {
+    const std::span<const std::u16string> materials = scene.materialsOf(instance);
+    for (std::size_t p = 0; p < materials.size(); ++p) {
       if (p > 0) out += ' ';
-      out += text::toUtf8(instance.materials[p]);
+      out += text::toUtf8(materials[p]);
     }
   }
   return out;
@@ -105,6 +107,13 @@ TEST(ColladaSceneTestdata, InstancesBoundsAndMaterialsOfRealExports) {
     EXPECT_EQ(model.scene->instances.size(), c.instances);
     expectBounds(sceneBounds(model, *model.scene), c.bounds);
     EXPECT_EQ(boundMaterials(*model.scene), c.materials);
+    for (const SceneInstance& instance : model.scene->instances) {
+      if (!instance.skinned) continue;
+      // Every joint of these skins is a node under the skeleton roots.
+      const std::span<const std::u16string> joints = model.scene->jointsOf(instance);
+      EXPECT_FALSE(joints.empty());
+      EXPECT_EQ(std::count(joints.begin(), joints.end(), u""), 0);
+    }
   }
 }
 
