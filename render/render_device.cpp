@@ -52,7 +52,7 @@ RenderDevice::~RenderDevice() {
                             &backBuffer_, &fallbackTexture_}) {
       destroyImage(*image);
     }
-    for (GpuBuffer* buffer : {&frameConstantBuffer_, &quad_, &ring_, &readback_}) destroyBuffer(*buffer);
+    for (GpuBuffer* buffer : {&frameConstantBuffer_, &quad_, &ring_, &readback_, &textureStaging_}) destroyBuffer(*buffer);
     for (VkPipeline p : pipelines_) vkDestroyPipeline(device_, p, nullptr);
     for (int i = 0; i < 6; ++i) {
       vkDestroyShaderModule(device_, vertexShaders_[i], nullptr);

@@ -184,7 +184,7 @@ class RenderDevice {
   int64_t sceneColorSlot_ = -1, overlaySlot_ = -1, layer0Slot_ = -1, layer1Slot_ = -1,
           shadowSlot_ = -1, frameConstantsSlot_ = -1;
   GpuImage fallbackTexture_;  // what t0 shows before any texture is bound
-  GpuBuffer frameConstantBuffer_, quad_, ring_, readback_;
+  GpuBuffer frameConstantBuffer_, quad_, ring_, readback_, textureStaging_;
   VkDeviceSize ringUsed_ = 0;
   bool ringExhausted_ = false;
   FrameConstantImage frameConstantImage_{};

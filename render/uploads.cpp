@@ -3,6 +3,8 @@
 #include "render/render_device.h"
 
 #include <stb_image.h>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -17,23 +19,29 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
   stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
   if (pixels == nullptr) return fail(error, path + ": " + (stbi_failure_reason() ? stbi_failure_reason() : "cannot read"));
   auto t = std::make_unique<GpuTexture>();
-  GpuBuffer staging;
+  const VkDeviceSize bytes = static_cast<VkDeviceSize>(width) * height * 4;
   bool ok = createImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height), kTextureFormat,
                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_IMAGE_ASPECT_COLOR_BIT,
-                        t->image, error) &&
-            createBuffer(static_cast<VkDeviceSize>(width) * height * 4, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, staging,
-                         error);
+                        t->image, error);
+  // One staging buffer serves every texture, grown when one is larger: a fresh buffer for each
+  // would be fresh pages, each page a fault, for every texture.
+  if (ok && textureStaging_.size < bytes) {
+    destroyBuffer(textureStaging_);
+    ok = createBuffer(bytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, textureStaging_, error);
+  }
   if (ok) {
-    // B8G8R8A8, the image's bottom row first.
-    auto* out = static_cast<uint8_t*>(staging.mapped);
+    // B8G8R8A8 from R8G8B8A8 (red and blue trade places, a pixel at a time), the image's
+    // bottom row first.
+    static_assert(std::endian::native == std::endian::little);
+    auto* out = static_cast<uint8_t*>(textureStaging_.mapped);
     for (int row = 0; row < height; ++row) {
       const stbi_uc* src = pixels + static_cast<std::size_t>(height - 1 - row) * width * 4;
       uint8_t* dst = out + static_cast<std::size_t>(row) * width * 4;
       for (int x = 0; x < width; ++x) {
-        dst[4 * x + 0] = src[4 * x + 2];
-        dst[4 * x + 1] = src[4 * x + 1];
-        dst[4 * x + 2] = src[4 * x + 0];
-        dst[4 * x + 3] = src[4 * x + 3];
+        uint32_t rgba;
+        std::memcpy(&rgba, src + 4 * x, 4);
+        const uint32_t bgra = (rgba & 0xff00ff00u) | ((rgba & 0xffu) << 16) | ((rgba >> 16) & 0xffu);
+        std::memcpy(dst + 4 * x, &bgra, 4);
       }
     }
     ok = submitAndWait([&](VkCommandBuffer cmd) {
@@ -43,7 +51,7 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
       VkBufferImageCopy region{};
       region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
       region.imageExtent = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), 1};
-      vkCmdCopyBufferToImage(cmd, staging.buffer, t->image.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+      vkCmdCopyBufferToImage(cmd, textureStaging_.buffer, t->image.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
       transition(cmd, {{t->image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
                         VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_PIPELINE_STAGE_2_COPY_BIT,
                         VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT, VK_ACCESS_2_TRANSFER_WRITE_BIT,
@@ -52,7 +60,6 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
     if (!ok && error) *error = path + ": cannot upload the texture";
   }
   stbi_image_free(pixels);
-  destroyBuffer(staging);
   if (ok) {
     auto slot = slots_.allocate({t->image.view});
     if (!slot) {
