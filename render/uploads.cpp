@@ -2,48 +2,41 @@
 // arrays of a MeshSet.
 #include "render/render_device.h"
 
-#include <stb_image.h>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/text.h"
 #include "render/device_internals.h"
+#include "render/texture_image.h"
 #include "scene/vertex_skinning.h"
 
 using namespace device_detail;
 
 bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, std::string* error) {
-  int width = 0, height = 0, channels = 0;
-  stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
-  if (pixels == nullptr) return fail(error, path + ": " + (stbi_failure_reason() ? stbi_failure_reason() : "cannot read"));
+  int width = 0, height = 0;
+  std::string stagingError;
+  // One staging buffer serves every texture, grown when one is larger: a fresh buffer for each
+  // would be fresh pages, each page a fault, for every texture. The image is decoded into it.
+  const TextureRows rows = [&](int w, int h) -> uint8_t* {
+    const VkDeviceSize bytes = static_cast<VkDeviceSize>(w) * static_cast<VkDeviceSize>(h) * 4;
+    if (textureStaging_.size < bytes) {
+      destroyBuffer(textureStaging_);
+      if (!createBuffer(bytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, textureStaging_, &stagingError)) return nullptr;
+    }
+    width = w;
+    height = h;
+    return static_cast<uint8_t*>(textureStaging_.mapped);
+  };
+  if (!DecodeTextureImage(path, rows, error)) {
+    if (!stagingError.empty()) return fail(error, path + ": " + stagingError);
+    return false;
+  }
   auto t = std::make_unique<GpuTexture>();
-  const VkDeviceSize bytes = static_cast<VkDeviceSize>(width) * height * 4;
   bool ok = createImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height), kTextureFormat,
                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_IMAGE_ASPECT_COLOR_BIT,
                         t->image, error);
-  // One staging buffer serves every texture, grown when one is larger: a fresh buffer for each
-  // would be fresh pages, each page a fault, for every texture.
-  if (ok && textureStaging_.size < bytes) {
-    destroyBuffer(textureStaging_);
-    ok = createBuffer(bytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, textureStaging_, error);
-  }
   if (ok) {
-    // B8G8R8A8 from R8G8B8A8 (red and blue trade places, a pixel at a time), the image's
-    // bottom row first.
-    static_assert(std::endian::native == std::endian::little);
-    auto* out = static_cast<uint8_t*>(textureStaging_.mapped);
-    for (int row = 0; row < height; ++row) {
-      const stbi_uc* src = pixels + static_cast<std::size_t>(height - 1 - row) * width * 4;
-      uint8_t* dst = out + static_cast<std::size_t>(row) * width * 4;
-      for (int x = 0; x < width; ++x) {
-        uint32_t rgba;
-        std::memcpy(&rgba, src + 4 * x, 4);
-        const uint32_t bgra = (rgba & 0xff00ff00u) | ((rgba & 0xffu) << 16) | ((rgba >> 16) & 0xffu);
-        std::memcpy(dst + 4 * x, &bgra, 4);
-      }
-    }
     ok = submitAndWait([&](VkCommandBuffer cmd) {
       transition(cmd, {{t->image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
                         VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_PIPELINE_STAGE_2_NONE, VK_PIPELINE_STAGE_2_COPY_BIT, 0,
@@ -59,7 +52,6 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
     });
     if (!ok && error) *error = path + ": cannot upload the texture";
   }
-  stbi_image_free(pixels);
   if (ok) {
     auto slot = slots_.allocate({t->image.view});
     if (!slot) {

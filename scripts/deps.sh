@@ -18,7 +18,7 @@ mv_need_packages() {
 }
 
 # What every build needs.
-MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev zlib1g-dev)
+MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev zlib1g-dev libjpeg-dev)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
 # Google Benchmark, the locale sources for the comma-decimal locale test, and the freedesktop
 # tools that check the installed desktop entry and file types.
