@@ -13,6 +13,10 @@
 
 using namespace device_detail;
 
+namespace {
+constexpr VkDeviceSize kKeptStagingBytes = VkDeviceSize{2048} * 2048 * 4;
+}  // namespace
+
 bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, std::string* error) {
   int width = 0, height = 0;
   std::string stagingError;
@@ -52,6 +56,9 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
     });
     if (!ok && error) *error = path + ": cannot upload the texture";
   }
+  // Kept for the next texture up to the size of a 2048 x 2048 one: a rare larger one does not
+  // hold its memory for the rest of the run.
+  if (textureStaging_.size > kKeptStagingBytes) destroyBuffer(textureStaging_);
   if (ok) {
     auto slot = slots_.allocate({t->image.view});
     if (!slot) {
