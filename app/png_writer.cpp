@@ -49,10 +49,23 @@ void filterRow(const uint8_t* row, const uint8_t* above, std::size_t n, uint8_t*
   }
 }
 
-// Rows [first, last) of the picture, alpha dropped and filtered, `n + 1` bytes each into `out`.
-void filterRows(const uint8_t* rgba, int64_t stride, std::size_t n, int32_t first, int32_t last, uint8_t* out) {
+// Rows [first, last) of the picture, alpha dropped and filtered, as raw deflate blocks into
+// `out`, with the Adler-32 checksum of the filtered rows. The last band ends the stream; the
+// others end on a byte boundary without ending it, so the bands' blocks join into one stream.
+// Rows are filtered and deflated a few at a time through small buffers: a filtered copy of the
+// whole picture, or room for its worst case, would be fresh pages, each a fault to take.
+bool encodeBand(const uint8_t* rgba, int64_t stride, std::size_t n, int32_t first, int32_t last, bool lastBand,
+                std::vector<uint8_t>& out, uLong& checksum) {
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  constexpr int32_t kRowsAtOnce = 16;
   std::vector<uint8_t> rows(3 * n);  // this row and the one above as RGB, and scratch
-  for (int32_t y = first > 0 ? first - 1 : 0; y < last; ++y) {
+  std::vector<uint8_t> filtered((n + 1) * kRowsAtOnce);
+  uint8_t deflated[16384];
+  checksum = adler32(0, nullptr, 0);
+  int32_t ready = 0;
+  int result = Z_OK;
+  for (int32_t y = first > 0 ? first - 1 : 0; y < last && result == Z_OK; ++y) {
     uint8_t* row = rows.data() + (y % 2) * n;
     const uint8_t* pixel = rgba + y * stride;
     for (std::size_t i = 0; i < n; i += 3, pixel += 4) {
@@ -62,25 +75,24 @@ void filterRows(const uint8_t* rgba, int64_t stride, std::size_t n, int32_t firs
     }
     if (y < first) continue;  // only the row above the band
     const uint8_t* above = y > 0 ? rows.data() + ((y + 1) % 2) * n : nullptr;
-    filterRow(row, above, n, rows.data() + 2 * n, out + (n + 1) * static_cast<std::size_t>(y - first));
+    filterRow(row, above, n, rows.data() + 2 * n, filtered.data() + (n + 1) * static_cast<std::size_t>(ready));
+    if (++ready < kRowsAtOnce && y < last - 1) continue;
+    const auto size = static_cast<uInt>((n + 1) * static_cast<std::size_t>(ready));
+    checksum = adler32(checksum, filtered.data(), size);
+    z.next_in = filtered.data();
+    z.avail_in = size;
+    const int flush = y < last - 1 ? Z_NO_FLUSH : lastBand ? Z_FINISH : Z_SYNC_FLUSH;
+    do {
+      z.next_out = deflated;
+      z.avail_out = sizeof deflated;
+      result = deflate(&z, flush);
+      out.insert(out.end(), deflated, deflated + (sizeof deflated - z.avail_out));
+    } while (z.avail_out == 0 && (result == Z_OK || result == Z_BUF_ERROR));
+    if (result == Z_BUF_ERROR) result = Z_OK;  // nothing left to write: no error
+    ready = 0;
   }
-}
-
-// One band of the filtered rows as raw deflate blocks: the last band ends the stream, the others
-// end on a byte boundary without ending it, so the bands' blocks join into one stream.
-bool deflateBand(const uint8_t* data, std::size_t size, bool last, std::vector<uint8_t>& out) {
-  z_stream z{};
-  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  out.resize(deflateBound(&z, static_cast<uLong>(size)) + 16);
-  z.next_in = const_cast<uint8_t*>(data);
-  z.avail_in = static_cast<uInt>(size);
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-  const bool done = last ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0;
-  out.resize(z.total_out);
   deflateEnd(&z);
-  return done;
+  return lastBand ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0;
 }
 
 }  // namespace
@@ -88,7 +100,6 @@ bool deflateBand(const uint8_t* data, std::size_t size, bool last, std::vector<u
 std::string EncodePng(const uint8_t* rgba, int32_t width, int32_t height, int64_t stride) {
   if (width <= 0 || height <= 0) return {};
   const std::size_t n = static_cast<std::size_t>(width) * 3, rowBytes = n + 1;
-  std::vector<uint8_t> filtered(rowBytes * static_cast<std::size_t>(height));
   // Bands of rows filtered and deflated side by side: the picture is written right after its
   // frame, when the cores the rasterizer used are free.
   const int32_t bands = std::clamp<int32_t>(static_cast<int32_t>(std::thread::hardware_concurrency()), 1,
@@ -96,17 +107,13 @@ std::string EncodePng(const uint8_t* rgba, int32_t width, int32_t height, int64_
   std::vector<std::vector<uint8_t>> deflated(static_cast<std::size_t>(bands));
   std::vector<uLong> checksums(static_cast<std::size_t>(bands));
   std::vector<char> ok(static_cast<std::size_t>(bands), 0);
-  auto encodeBand = [&](int32_t band) {
+  auto encode = [&](int32_t band) {
     const int32_t first = height * band / bands, last = height * (band + 1) / bands;
-    uint8_t* data = filtered.data() + rowBytes * static_cast<std::size_t>(first);
-    const std::size_t size = rowBytes * static_cast<std::size_t>(last - first);
-    filterRows(rgba, stride, n, first, last, data);
-    checksums[band] = adler32(adler32(0, nullptr, 0), data, static_cast<uInt>(size));
-    ok[band] = deflateBand(data, size, band == bands - 1, deflated[band]);
+    ok[band] = encodeBand(rgba, stride, n, first, last, band == bands - 1, deflated[band], checksums[band]);
   };
   std::vector<std::thread> helpers;
-  for (int32_t band = 1; band < bands; ++band) helpers.emplace_back(encodeBand, band);
-  encodeBand(0);
+  for (int32_t band = 1; band < bands; ++band) helpers.emplace_back(encode, band);
+  encode(0);
   for (std::thread& t : helpers) t.join();
   if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return {};
 

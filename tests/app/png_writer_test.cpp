@@ -22,6 +22,7 @@ TEST(PngWriter, PicturesDecodeToTheirPixels) {
       {"flat", 64, 48, [](int, int, int c) { return static_cast<uint8_t>(200 - c); }},
       {"gradient", 333, 77, [](int x, int y, int c) { return static_cast<uint8_t>(x + 2 * y + 50 * c); }},
       {"noise", 129, 65, [](int, int, int) { return static_cast<uint8_t>(std::rand()); }},
+      {"noise in bands", 500, 300, [](int, int, int) { return static_cast<uint8_t>(std::rand()); }},
       {"columns", 640, 480, [](int x, int, int c) { return static_cast<uint8_t>(x % 3 == c ? 255 : 0); }},
       {"rows", 17, 200, [](int, int y, int) { return static_cast<uint8_t>(y % 2 ? 250 : 3); }},
   };
