@@ -256,18 +256,21 @@ void writeDocument(const fs::path& path) {
   std::fclose(file);
 }
 
-// The generated document, made once and removed at exit.
-const fs::path& documentPath() {
+// A document written by `Write` the first time it is asked for, named after this process and
+// removed at exit.
+template <void (*Write)(const fs::path&)>
+const fs::path& generatedDocument(const char* stem) {
   // Never destroyed, so that the exit handler can still name it.
-  static const fs::path* path = [] {
-    auto* p = new fs::path(fs::temp_directory_path() /
-                           ("collada_import_bench_" + std::to_string(::getpid()) + ".dae"));
-    writeDocument(*p);
-    std::atexit([] { std::error_code ignored; fs::remove(documentPath(), ignored); });
+  static const fs::path* path = [stem] {
+    auto* p = new fs::path(fs::temp_directory_path() / (std::string(stem) + std::to_string(::getpid()) + ".dae"));
+    Write(*p);
+    std::atexit([] { std::error_code ignored; fs::remove(*path, ignored); });
     return p;
   }();
   return *path;
 }
+
+const fs::path& documentPath() { return generatedDocument<writeDocument>("collada_import_bench_"); }
 
 bool importWithCollada(const fs::path& path) {
   ModelData model;
@@ -407,17 +410,7 @@ void writeSceneDocument(const fs::path& path) {
   std::fclose(file);
 }
 
-// That document, made once and removed at exit.
-const fs::path& sceneDocumentPath() {
-  static const fs::path* path = [] {
-    auto* p = new fs::path(fs::temp_directory_path() /
-                           ("collada_scene_bench_" + std::to_string(::getpid()) + ".dae"));
-    writeSceneDocument(*p);
-    std::atexit([] { std::error_code ignored; fs::remove(sceneDocumentPath(), ignored); });
-    return p;
-  }();
-  return *path;
-}
+const fs::path& sceneDocumentPath() { return generatedDocument<writeSceneDocument>("collada_scene_bench_"); }
 
 using Clock = std::chrono::steady_clock;
 

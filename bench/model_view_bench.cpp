@@ -273,59 +273,38 @@ void BM_ThumbnailColdShaderCache(benchmark::State& state) { thumbnails(state, tr
 class RatioReporter : public SpreadReporter {
  public:
   RatioReporter() : SpreadReporter("BM_ModelViewFrame", "BM_StartupSceneFrame") {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    SpreadReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      for (const char* counter : {"ratio", "of_limit"}) {
-        auto found = run.counters.find(counter);
-        if (found == run.counters.end()) continue;
-        std::string name = run.run_name.function_name;
-        if (!run.report_label.empty()) name += " " + run.report_label;
-        counters_[name].push_back(found->second.value);
-      }
-    }
-  }
   void Finalize() override {
     SpreadReporter::Finalize();
     const double startup = medianOf("BM_StartupSceneFrame"), frame = medianOf("BM_ModelViewFrame");
     const double import = medianOf("BM_ImportLargest"), open = medianOf("BM_OpenLargestToFirstFrame");
     std::printf("model view frame / start-up frame: %.3f (limit 0.5)\n", frame / startup);
-    // A counter's median over the repetitions of a case, with its range.
-    auto spread = [&](const std::string& prefix, const char* what) {
-      for (auto& [name, values] : counters_) {
-        if (name.rfind(prefix, 0) != 0) continue;
-        std::sort(values.begin(), values.end());
-        std::printf("%s %s: median %.3f, %.3f to %.3f over %zu repetitions (limit %s)\n", what, name.c_str(),
-                    values[values.size() / 2], values.front(), values.back(), values.size(),
-                    prefix == "BM_ModelViewOverStartupInTurns" ? "0.5" : "1");
-      }
-    };
-    spread("BM_ModelViewOverStartupInTurns", "model view frame / start-up frame, in turns,");
-    spread("BM_HeadlessPicture", "picture 640x480 / (1.5 x import + its frame),");
+    printCounterSpread("BM_ModelViewOverStartupInTurns", "ratio", "model view frame / start-up frame, in turns", "0.5");
     std::printf("open largest to first frame: %.1f ms against import %.1f ms + two frames %.1f ms: %.3f (limit 1)\n",
                 open, import, 2 * frame, open / (import + 2 * frame));
     // Built with += : gcc 12 warns falsely about "literal" + std::string.
-    auto ofModel = [&](const char* name, std::size_t i) {
+    auto caseOf = [](const char* name, std::size_t i) {
       std::string key = name;
       key += '/';
       key += std::to_string(i);
-      return medianOf(key);
+      return key;
     };
     const std::vector<fs::path> models = testModels();
+    for (std::size_t i = 0; i < models.size(); ++i) {
+      std::string what = "picture 640x480 ";
+      what += models[i].filename().string();
+      what += " / (1.5 x import + its frame)";
+      printCounterSpread(caseOf("BM_HeadlessPicture", i), "of_limit", what, "1");
+    }
     for (const char* name : {"BM_Thumbnail", "BM_ThumbnailColdShaderCache"}) {
       for (std::size_t i = 0; i < models.size(); ++i) {
-        const double thumbnail = ofModel(name, i);
-        const double alone = ofModel("BM_Import", i);
+        const double thumbnail = medianOf(caseOf(name, i));
+        const double alone = medianOf(caseOf("BM_Import", i));
         if (thumbnail == 0) continue;
         std::printf("%s 256 %-34s %.0f ms against import %.2f ms + 500 ms: %.3f (limit 1)\n", name + 3,
                     models[i].filename().c_str(), thumbnail, alone, thumbnail / (alone + 500));
       }
     }
   }
-
- private:
-  std::map<std::string, std::vector<double>> counters_;  // per case, one value per repetition
 };
 
 }  // namespace

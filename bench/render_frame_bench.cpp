@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -102,30 +101,15 @@ void BM_StartupOverEmptyInTurns(benchmark::State& state) {
   state.counters["ratio"] = std::chrono::duration<double>(startupTime) / emptyTime;
 }
 
-// The spread of the paired case's ratio over its repetitions, after the spread of the pair.
+// The spread of the pair, then that of the ratio of the frames rendered in turns.
 class Reporter : public SpreadReporter {
  public:
   Reporter() : SpreadReporter("BM_StartupSceneFrame", "BM_EmptyPassesFrame") {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    SpreadReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      auto ratio = run.counters.find("ratio");
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred && ratio != run.counters.end()) {
-        inTurns_.push_back(ratio->second.value);
-      }
-    }
-  }
   void Finalize() override {
     SpreadReporter::Finalize();
-    if (inTurns_.empty()) return;
-    std::sort(inTurns_.begin(), inTurns_.end());
-    std::printf("ratio of start-up to empty frames rendered in turns: median %.3f, %.3f to %.3f over %zu "
-                "repetitions (limit 1.3)\n",
-                inTurns_[inTurns_.size() / 2], inTurns_.front(), inTurns_.back(), inTurns_.size());
+    printCounterSpread("BM_StartupOverEmptyInTurns", "ratio", "ratio of start-up to empty frames rendered in turns",
+                       "1.3");
   }
-
- private:
-  std::vector<double> inTurns_;
 };
 
 }  // namespace

@@ -26,6 +26,7 @@ class SpreadReporter : public benchmark::ConsoleReporter {
         std::string name = run.run_name.function_name;
         if (!run.run_name.args.empty()) name += '/' + run.run_name.args;
         times_[name].push_back(run.GetAdjustedRealTime());
+        for (const auto& [counter, value] : run.counters) counters_[name + ' ' + counter].push_back(value.value);
       }
     }
   }
@@ -62,6 +63,17 @@ class SpreadReporter : public benchmark::ConsoleReporter {
     return found == times_.end() ? 0.0 : median(sorted(found->second));
   }
 
+  // After `what`, the median of the counter `counter` over the repetitions of the case `name`
+  // (named as for medianOf), its range and `limit`; nothing when the case did not run.
+  void printCounterSpread(const std::string& name, const char* counter, const std::string& what,
+                          const char* limit) const {
+    auto found = counters_.find(name + ' ' + counter);
+    if (found == counters_.end()) return;
+    const std::vector<double> ordered = sorted(found->second);
+    std::printf("%s: median %.3f, %.3f to %.3f over %zu repetitions (limit %s)\n", what.c_str(), median(ordered),
+                ordered.front(), ordered.back(), ordered.size(), limit);
+  }
+
  private:
   static std::vector<double> sorted(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -74,6 +86,7 @@ class SpreadReporter : public benchmark::ConsoleReporter {
 
   std::string subject_, baseline_;
   std::map<std::string, std::vector<double>> times_;  // per repetition, in the report's unit
+  std::map<std::string, std::vector<double>> counters_;  // by case and counter, per repetition
 };
 
 // The command line with the repetitions of all benchmarks run in a random interleaved order,
