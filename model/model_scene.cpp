@@ -78,13 +78,6 @@ SceneBounds sceneBounds(const ModelData& model, const ModelScene& scene) {
   std::vector<std::vector<float>> corners(scene.geometries.size() * 2);
   std::vector<bool> filled(scene.geometries.size() * 2, false);
   SceneBounds bounds;
-  auto add = [&](const float v[3]) {
-    for (int k = 0; k < 3; ++k) {
-      if (bounds.empty || v[k] < bounds.min[k]) bounds.min[k] = v[k];
-      if (bounds.empty || v[k] > bounds.max[k]) bounds.max[k] = v[k];
-    }
-    bounds.empty = false;
-  };
   for (const SceneInstance& instance : scene.instances) {
     const auto g = static_cast<std::size_t>(instance.geometry);
     if (instance.geometry < 0 || g >= model.geometries.size() || g >= scene.geometries.size()) continue;
@@ -100,7 +93,7 @@ SceneBounds sceneBounds(const ModelData& model, const ModelScene& scene) {
     for (std::size_t i = 0; i + 2 < list.size(); i += 3) {
       float v[3];
       collada::transformPoint(instance.world, &list[i], v);
-      add(v);
+      bounds.add(v);
     }
   }
   return bounds;

@@ -10,6 +10,14 @@ struct SceneBounds {
   bool empty = true;
   float min[3] = {};
   float max[3] = {};
+
+  void add(const float point[3]) {
+    for (int k = 0; k < 3; ++k) {
+      if (empty || point[k] < min[k]) min[k] = point[k];
+      if (empty || point[k] > max[k]) max[k] = point[k];
+    }
+    empty = false;
+  }
 };
 
 // One instance of each geometry at identity, every list with its own material id: the scene

@@ -36,8 +36,9 @@ bool HasBoneWeights(const GpuGeometry& geometry) {
   return false;
 }
 
-void SkinVertices(const GpuGeometry& geometry, const SkinMatrices& skin, ModelVertex* out) {
+SceneBounds SkinVertices(const GpuGeometry& geometry, const SkinMatrices& skin, ModelVertex* out) {
   const Matrix4& bindShape = geometry.bindShapeMatrix;
+  SceneBounds bounds;
   for (std::size_t i = 0; i < geometry.vertices.size(); ++i) {
     const ModelVertex& in = geometry.vertices[i];
     ModelVertex& v = out[i];
@@ -63,5 +64,7 @@ void SkinVertices(const GpuGeometry& geometry, const SkinMatrices& skin, ModelVe
     }
     std::copy(p.begin(), p.begin() + 3, v.position);
     std::copy(q.begin(), q.begin() + 3, v.normal);
+    bounds.add(p.data());
   }
+  return bounds;
 }

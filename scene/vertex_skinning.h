@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "model/model_scene.h"
 #include "scene/mesh_set.h"
 
 // The skinning matrices of one MeshSet's draws, in the system's row-vector convention.
@@ -24,5 +25,5 @@ bool HasBoneWeights(const GpuGeometry& geometry);
 // and normal (w = 0) multiplied by the bind-shape matrix and then, when it has influences
 // (bone index 0 to 31 after truncation, weight above 1e-7), replaced by the weighted sum of
 // that times each influence's skinning matrix. Colour, texture coordinate and bone pairs are
-// copied unchanged.
-void SkinVertices(const GpuGeometry& geometry, const SkinMatrices& skin, ModelVertex* out);
+// copied unchanged. Returns the box of the positions written.
+SceneBounds SkinVertices(const GpuGeometry& geometry, const SkinMatrices& skin, ModelVertex* out);
