@@ -43,7 +43,34 @@ bool RenderDevice::ringAllocate(VkDeviceSize size, VkDeviceSize& offset, void*& 
   return true;
 }
 
-void RenderDevice::drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh) {
+void RenderDevice::bindReceiverPipeline(VkCommandBuffer cmd, bool lookUp) {
+  VkPipeline pipeline = lookUp ? pipelines_[0] : unshadowedGround_;
+  if (pipeline == boundReceiverPipeline_) return;
+  vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
+  boundReceiverPipeline_ = pipeline;
+}
+
+void RenderDevice::drawReceiverRuns(VkCommandBuffer cmd, uint32_t indexCount, const TriangleRuns& runs,
+                                    const Matrix4& world, const ShadowReach& reach) {
+  // Neighbouring runs that agree are drawn together.
+  uint32_t first = 0;
+  bool lookUp = false;
+  for (std::size_t k = 0; k < runs.boxes.size(); ++k) {
+    const uint32_t start = static_cast<uint32_t>(k * runs.indicesPerRun);
+    if (start >= indexCount) break;
+    const bool runLooksUp = reach.mayBeShadowed(runs.boxes[k], world);
+    if (k > 0 && runLooksUp != lookUp) {
+      bindReceiverPipeline(cmd, lookUp);
+      vkCmdDrawIndexed(cmd, start - first, 1, first, 0, 0);
+      first = start;
+    }
+    lookUp = runLooksUp;
+  }
+  bindReceiverPipeline(cmd, lookUp);
+  vkCmdDrawIndexed(cmd, indexCount - first, 1, first, 0, 0);
+}
+
+void RenderDevice::drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh, const ShadowReach* reach) {
   auto found = gpuMeshes_.find(&mesh);
   if (found == gpuMeshes_.end()) return;
   const GpuMesh& gpu = found->second;
@@ -80,19 +107,43 @@ void RenderDevice::drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh) {
       pushBuffer(cmd, kB1, ring_.buffer, materialOffset, kMaterialConstantBytes);
       if (m.texture != nullptr) pushImage(cmd, kT0, static_cast<const GpuTexture*>(m.texture)->image.view);
       vkCmdBindIndexBuffer(cmd, buffers.indices[s].buffer, 0, VK_INDEX_TYPE_UINT32);
-      vkCmdDrawIndexed(cmd, static_cast<uint32_t>(geometry.indexLists[s].size()), 1, 0, 0, 0);
+      const auto indexCount = static_cast<uint32_t>(geometry.indexLists[s].size());
+      if (reach == nullptr) {
+        vkCmdDrawIndexed(cmd, indexCount, 1, 0, 0, 0);
+      } else if (s >= buffers.runs.size()) {
+        bindReceiverPipeline(cmd, true);  // a weighted geometry: it may shadow itself
+        vkCmdDrawIndexed(cmd, indexCount, 1, 0, 0, 0);
+      } else if (!reach->mayBeShadowed(buffers.bounds, mesh.worldMatrix)) {
+        bindReceiverPipeline(cmd, false);
+        vkCmdDrawIndexed(cmd, indexCount, 1, 0, 0, 0);
+      } else {
+        drawReceiverRuns(cmd, indexCount, buffers.runs[s], mesh.worldMatrix, *reach);
+      }
     }
   }
 }
 
-void RenderDevice::drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly) {
+void RenderDevice::drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly,
+                            const ShadowReach* reach) {
   for (const MeshSet* mesh : list) {
     if (shadowCastersOnly) {
       auto found = gpuMeshes_.find(mesh);
       if (found == gpuMeshes_.end() || !found->second.castsShadow) continue;
     }
-    drawMeshSet(cmd, *mesh);
+    drawMeshSet(cmd, *mesh, reach);
   }
+}
+
+ShadowReach RenderDevice::shadowReach(const FrameDrawLists& lists) const {
+  ShadowReach reach(frameConstantImage_, shadow_.width, shadow_.height);
+  for (const auto* list : {&lists.first, &lists.second, &lists.third}) {
+    for (const MeshSet* mesh : *list) {
+      auto found = gpuMeshes_.find(mesh);
+      if (found == gpuMeshes_.end() || !found->second.castsShadow) continue;
+      for (const GpuMesh::Geometry& geometry : found->second.geometries) reach.addCaster(geometry.bounds, mesh->worldMatrix);
+    }
+  }
+  return reach;
 }
 
 void RenderDevice::skinForFrame(const std::vector<const MeshSet*>& list) {
@@ -110,7 +161,7 @@ void RenderDevice::skinForFrame(const std::vector<const MeshSet*>& list) {
       gathered = true;
       // The previous frame's draws are complete (every frame is waited for), so the buffer is
       // free to rewrite.
-      SkinVertices(**mesh->geometries.at(gi), skin, static_cast<ModelVertex*>(buffers.vertices.mapped));
+      buffers.bounds = SkinVertices(**mesh->geometries.at(gi), skin, static_cast<ModelVertex*>(buffers.vertices.mapped));
     }
   }
 }
@@ -163,10 +214,13 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
     beginRendering(cmd, w, h, {colorAttachment(sceneColor_, {0.8f, 0.8f, 0.8f, 1.0f})}, &depth);
     setViewport(cmd, w, h);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipelines_[0]);
+    boundReceiverPipeline_ = pipelines_[0];
     preamble();
     pushImage(cmd, kT2, shadow_.view);
-    drawList(cmd, lists.third);
-    drawList(cmd, lists.second);
+    const ShadowReach reach = shadowReach(lists);
+    const ShadowReach* receivers = options_.shadowLookUpEverywhere ? nullptr : &reach;
+    drawList(cmd, lists.third, false, receivers);
+    drawList(cmd, lists.second, false, receivers);
     vkCmdEndRendering(cmd);
   }
   transition(cmd, {depthBetweenPasses(depth_, false)});

@@ -192,6 +192,16 @@ bool RenderDevice::createPipelines(std::string* error) {
       return fail(error, options_.shaderFolder + "/vs" + std::to_string(n) + ".cso, ps" + std::to_string(n) +
                              ".cso: the device cannot build pipeline " + std::to_string(n) + " from them");
     }
+    if (n == 1) {
+      // The same, with the pixel shader's shadow look-up switched off.
+      const VkSpecializationMapEntry entry{0, 0, sizeof(VkBool32)};
+      const VkBool32 receivesShadow = VK_FALSE;
+      const VkSpecializationInfo specialization{1, &entry, sizeof receivesShadow, &receivesShadow};
+      stages[1].pSpecializationInfo = &specialization;
+      if (vkCreateGraphicsPipelines(device_, VK_NULL_HANDLE, 1, &info, nullptr, &unshadowedGround_) != VK_SUCCESS) {
+        return fail(error, options_.shaderFolder + "/ps1.cso: the device cannot build pipeline 1 without shadows");
+      }
+    }
   }
   return true;
 }

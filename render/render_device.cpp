@@ -54,6 +54,7 @@ RenderDevice::~RenderDevice() {
     }
     for (GpuBuffer* buffer : {&frameConstantBuffer_, &quad_, &ring_, &readback_, &textureStaging_}) destroyBuffer(*buffer);
     for (VkPipeline p : pipelines_) vkDestroyPipeline(device_, p, nullptr);
+    vkDestroyPipeline(device_, unshadowedGround_, nullptr);
     for (int i = 0; i < 6; ++i) {
       vkDestroyShaderModule(device_, vertexShaders_[i], nullptr);
       vkDestroyShaderModule(device_, pixelShaders_[i], nullptr);

@@ -25,6 +25,7 @@
 #include "render/gpu_resources.h"
 #include "scene/camera.h"
 #include "scene/mesh_set.h"
+#include "scene/shadow_reach.h"
 
 // What a slot binds: an image view or a buffer range.
 struct SlotBinding {
@@ -41,6 +42,10 @@ struct GpuMesh {
     GpuBuffer vertices;
     std::vector<GpuBuffer> indices;
     bool followsPose = false;  // bone-weighted: skinned again for each frame's pose
+    SceneBounds bounds;        // of the vertices as last written
+    // Per index list of an unweighted geometry, the runs drawn with or without the shadow
+    // look-up; none for a weighted one, which always looks up.
+    std::vector<TriangleRuns> runs;
   };
   std::vector<Geometry> geometries;
   uint64_t skinnedForFrame = 0;  // the frame (fence value) its vertices were last skinned for
@@ -68,6 +73,9 @@ struct RenderDeviceOptions {
   // The shadow target's side; 0: twice the render size in each direction.
   int32_t shadowSize = 0;
   std::string shaderFolder = "shader";  // vs1.cso ... ps6.cso
+  // Every receiver looks up the shadow map, even where no shadow can reach: the picture is the
+  // same, slower; for comparing the two.
+  bool shadowLookUpEverywhere = false;
   bool validation = false;              // Khronos validation with synchronization checks
   // Instance extensions a window system needs (e.g. surface creation); empty for headless.
   std::vector<const char*> instanceExtensions;
@@ -155,8 +163,15 @@ class RenderDevice {
 
   void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
   void skinForFrame(const std::vector<const MeshSet*>& list);
-  void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly = false);
-  void drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh);
+  // `reach`, in the scene pass: where receivers may skip the shadow look-up.
+  void drawList(VkCommandBuffer cmd, const std::vector<const MeshSet*>& list, bool shadowCastersOnly = false,
+                const ShadowReach* reach = nullptr);
+  // Where this frame's casters can put a shadow.
+  ShadowReach shadowReach(const FrameDrawLists& lists) const;
+  void drawMeshSet(VkCommandBuffer cmd, const MeshSet& mesh, const ShadowReach* reach = nullptr);
+  void drawReceiverRuns(VkCommandBuffer cmd, uint32_t indexCount, const TriangleRuns& runs, const Matrix4& world,
+                        const ShadowReach& reach);
+  void bindReceiverPipeline(VkCommandBuffer cmd, bool lookUp);
   void pushBuffer(VkCommandBuffer cmd, uint32_t binding, VkBuffer buffer, VkDeviceSize offset,
                   VkDeviceSize range);
   void pushImage(VkCommandBuffer cmd, uint32_t binding, VkImageView view);
@@ -194,6 +209,8 @@ class RenderDevice {
   VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
   VkShaderModule vertexShaders_[6] = {}, pixelShaders_[6] = {};
   VkPipeline pipelines_[6] = {};  // pipeline n at index n - 1
+  VkPipeline unshadowedGround_ = VK_NULL_HANDLE;  // pipeline 1 without the shadow look-up
+  VkPipeline boundReceiverPipeline_ = VK_NULL_HANDLE;
 
   DescriptorSlots<SlotBinding> slots_;
   std::vector<std::unique_ptr<GpuTexture>> textures_;

@@ -107,7 +107,7 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
       // for each frame before it is drawn.
       SkinMatrices identity;
       identity.fill(kIdentityMatrix);
-      SkinVertices(geometry, identity, static_cast<ModelVertex*>(g.vertices.mapped));
+      g.bounds = SkinVertices(geometry, identity, static_cast<ModelVertex*>(g.vertices.mapped));
     }
     for (const auto& list : geometry.indexLists) {
       GpuBuffer indices;
@@ -118,6 +118,7 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
         std::memcpy(indices.mapped, list.data(), list.size() * sizeof(uint32_t));
       }
       g.indices.push_back(indices);
+      if (!weighted) g.runs.push_back(CutIntoTriangleRuns(list, geometry.vertices, geometry.bindShapeMatrix));
     }
     gpu.geometries.push_back(std::move(g));
   }

@@ -41,11 +41,7 @@ layout(set = 0, binding = 10) uniform sampler s0;
 // Shadow depths are linear distances along the light's view axis.
 const float kFarPlane = 20000.0;
 const vec3 kBackground = vec3(0.8);
-// The shadow map covers this radius, in world units, around the character the follow view
-// looks at: the light is far away and low, and only the character casts shadows worth seeing.
-const float kShadowRadius = 48.0;
-// The follow view's eye sits this far from its target: |(100, 100, 60)|.
-const float kFollowDistance = 153.6229;
+#include "shadow_area.glsl"
 
 // Vertices arrive in the object's space: the render device applies the bind-shape matrix and
 // the bones' skinning on the CPU, once per frame, rather than every pass's vertex shader again
