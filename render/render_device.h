@@ -27,6 +27,8 @@
 #include "scene/mesh_set.h"
 #include "scene/shadow_reach.h"
 
+struct GpuTexture;
+
 // What a slot binds: an image view or a buffer range.
 struct SlotBinding {
   VkImageView imageView = VK_NULL_HANDLE;
@@ -49,6 +51,8 @@ struct GpuMesh {
   };
   std::vector<Geometry> geometries;
   uint64_t skinnedForFrame = 0;  // the frame (fence value) its vertices were last skinned for
+  // The textures its materials draw with, each once: released with the last mesh that uses it.
+  std::vector<const GpuTexture*> textures;
   // Some vertex is bone-weighted. The light pass's shaders make only such meshes cast shadows
   // (the ground receives them), so the light pass skips the others: they would draw nothing.
   bool castsShadow = false;
@@ -105,8 +109,9 @@ class RenderDevice {
 
   // Uploads the vertex and index arrays that BuildMeshSet computed.
   bool upload(const MeshSet& mesh, std::string* error);
-  // Destroys the GPU copy of `mesh` once the GPU is idle, so that the MeshSet may go; its
-  // textures stay (other meshes may share them). Nothing happens for a mesh never uploaded.
+  // Destroys the GPU copy of `mesh` once the GPU is idle, so that the MeshSet may go, and the
+  // textures it drew with that no other uploaded mesh draws with: a viewer that opens model
+  // after model keeps only the shown one's. Nothing happens for a mesh never uploaded.
   void release(const MeshSet& mesh);
 
   // Makes the targets `width` x `height` (the shadow target keeps its side, or stays twice the

@@ -2,6 +2,7 @@
 // arrays of a MeshSet.
 #include "render/render_device.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -120,6 +121,12 @@ bool RenderDevice::upload(const MeshSet& mesh, std::string* error) {
       g.indices.push_back(indices);
       if (!weighted) g.runs.push_back(CutIntoTriangleRuns(list, geometry.vertices, geometry.bindShapeMatrix));
     }
+    for (const GpuMaterial& m : geometry.materials) {
+      const auto* texture = static_cast<const GpuTexture*>(m.texture);
+      if (texture != nullptr && std::find(gpu.textures.begin(), gpu.textures.end(), texture) == gpu.textures.end()) {
+        gpu.textures.push_back(texture);
+      }
+    }
     gpu.geometries.push_back(std::move(g));
   }
   gpuMeshes_[&mesh] = std::move(gpu);
@@ -134,5 +141,18 @@ void RenderDevice::release(const MeshSet& mesh) {
     destroyBuffer(g.vertices);
     for (GpuBuffer& i : g.indices) destroyBuffer(i);
   }
+  const std::vector<const GpuTexture*> textures = std::move(found->second.textures);
   gpuMeshes_.erase(found);
+  for (const GpuTexture* texture : textures) {
+    const bool stillDrawn = std::any_of(gpuMeshes_.begin(), gpuMeshes_.end(), [&](const auto& other) {
+      const auto& used = other.second.textures;
+      return std::find(used.begin(), used.end(), texture) != used.end();
+    });
+    if (stillDrawn) continue;
+    auto owned = std::find_if(textures_.begin(), textures_.end(), [&](const auto& t) { return t.get() == texture; });
+    if (owned == textures_.end()) continue;
+    slots_.release((*owned)->slot);
+    destroyImage((*owned)->image);
+    textures_.erase(owned);
+  }
 }

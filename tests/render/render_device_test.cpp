@@ -1,7 +1,5 @@
-// The ground drawn without the shadow look-up where no shadow can reach must look exactly as
-// it does with the look-up everywhere: the start-up scene on two devices, one of each, with the
-// character standing at the middle of a tile, on its edges and corners and far out on the field,
-// facing several ways, so that its shadow falls across every kind of tile boundary.
+// The render device in this process, on whatever Vulkan device the machine has (the CPU
+// rasterizer when there is no GPU), with the validation layers on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +9,9 @@
 #include "app/startup_scene.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
+#include "app/model_view_setup.h"
 #include "scene/camera.h"
+#include "scene/model_view.h"
 #include "scene/scene.h"
 
 // The Vulkan driver keeps allocations until the process ends, some on its own threads: leak
@@ -21,6 +21,13 @@ extern "C" int __lsan_is_turned_off() { return 1; }
 
 namespace {
 
+#define SKIP_WITHOUT_VULKAN(created, error)                                                  \
+  if (!(created)) GTEST_SKIP() << "SKIPPED: no Vulkan device or validation layers here: " << (error)
+
+// The ground drawn without the shadow look-up where no shadow can reach must look exactly as
+// it does with the look-up everywhere: the start-up scene on two devices, one of each, with the
+// character standing at the middle of a tile, on its edges and corners and far out on the field,
+// facing several ways, so that its shadow falls across every kind of tile boundary.
 struct Viewer {
   RenderDevice device;
   Scene scene;
@@ -59,9 +66,7 @@ TEST(ShadowReach, GroundWithoutTheLookUpWhereNoShadowReachesLooksTheSame) {
   ASSERT_EQ(chdir(MV_RUN_DIR), 0);
   std::string error;
   auto culled = std::make_unique<Viewer>(), everywhere = std::make_unique<Viewer>();
-  if (!culled->open(false, &error) || !everywhere->open(true, &error)) {
-    GTEST_SKIP() << "SKIPPED: no Vulkan device or validation layers here: " << error;
-  }
+  SKIP_WITHOUT_VULKAN(culled->open(false, &error) && everywhere->open(true, &error), error);
   // Tiles are 200 units wide, centred on multiples of 200.
   const struct { float x, y, heading; } places[] = {
       {0, 0, 0},      {0, 0, 135},     {100, 0, 90},    {100, 100, 45},  {-100, 100, 200},
@@ -84,6 +89,48 @@ TEST(ShadowReach, GroundWithoutTheLookUpWhereNoShadowReachesLooksTheSame) {
   }
   EXPECT_EQ(culled->device.validationMessages(), 0);
   EXPECT_EQ(everywhere->device.validationMessages(), 0);
+}
+
+int texturesInUse(RenderDevice& device) {
+  int used = 0;
+  for (int64_t slot = 0; slot < device.slots().capacity(); ++slot) used += device.slots().isUsed(slot);
+  return used;
+}
+
+// A viewer opens model after model: closing one gives its textures back, and a texture stays
+// while any mesh still drawn uses it (each frame between the releases draws the meshes left;
+// the device skips those released).
+TEST(RenderDevice, ClosingAModelGivesBackItsTexturesOnceNoMeshDrawsThem) {
+  ASSERT_EQ(chdir(MV_RUN_DIR), 0);
+  RenderDevice device;
+  RenderDeviceOptions options;
+  options.renderWidth = 160;
+  options.renderHeight = 120;
+  options.validation = true;
+  std::string error;
+  SKIP_WITHOUT_VULKAN(device.create(options, &error), error);
+  const int before = texturesInUse(device);
+  const std::string file = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
+  for (int round = 0; round < 3; ++round) {
+    Scene scene;
+    Camera camera;
+    ModelView model(&camera);
+    ASSERT_TRUE(LoadModelView(model, scene, camera, device, file, {}, 160, 120));
+    EXPECT_GT(texturesInUse(device), before);
+    DisplayView view;
+    view.renderDevice = &device;
+    view.scene = &scene;
+    view.camera = &camera;
+    ASSERT_TRUE(RenderOneFrame(view));
+    std::vector<const MeshSet*> meshes = model.drawnMeshSets();
+    while (!meshes.empty()) {
+      device.release(*meshes.back());
+      meshes.pop_back();
+      ASSERT_TRUE(RenderOneFrame(view));
+    }
+    EXPECT_EQ(texturesInUse(device), before) << "round " << round;
+  }
+  EXPECT_EQ(device.validationMessages(), 0);
 }
 
 }  // namespace
