@@ -3,6 +3,7 @@
 #include "render/render_device.h"
 
 #include <cstring>
+#include <optional>
 
 #include "render/device_internals.h"
 #include "scene/vertex_skinning.h"
@@ -217,8 +218,9 @@ void RenderDevice::recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists)
     boundReceiverPipeline_ = pipelines_[0];
     preamble();
     pushImage(cmd, kT2, shadow_.view);
-    const ShadowReach reach = shadowReach(lists);
-    const ShadowReach* receivers = options_.shadowLookUpEverywhere ? nullptr : &reach;
+    std::optional<ShadowReach> reach;
+    if (!options_.shadowLookUpEverywhere) reach = shadowReach(lists);
+    const ShadowReach* receivers = reach ? &*reach : nullptr;
     drawList(cmd, lists.third, false, receivers);
     drawList(cmd, lists.second, false, receivers);
     vkCmdEndRendering(cmd);

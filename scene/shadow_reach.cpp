@@ -63,13 +63,9 @@ bool ShadowReach::project(const SceneBounds& box, const Matrix4& world, MapRect&
     float clip[4];
     TransformRow(clip, p, toClip);
     if (!(clip[3] > kMinW)) return false;
-    for (int k = 0; k < 2; ++k) {
-      const float at = (clip[k] / clip[3] - centre_[k]) * zoom_;
-      if (!std::isfinite(at)) return false;
-      out.min[k] = out.empty ? at : std::min(out.min[k], at);
-      out.max[k] = out.empty ? at : std::max(out.max[k], at);
-    }
-    out.empty = false;
+    const float at[2] = {(clip[0] / clip[3] - centre_[0]) * zoom_, (clip[1] / clip[3] - centre_[1]) * zoom_};
+    if (!std::isfinite(at[0]) || !std::isfinite(at[1])) return false;
+    out.add(at);
   }
   return true;
 }
@@ -81,17 +77,18 @@ void ShadowReach::addCaster(const SceneBounds& box, const Matrix4& world) {
     return;
   }
   if (rect.empty) return;
+  float low[2], high[2];
   for (int k = 0; k < 2; ++k) {
-    float low = rect.min[k] - margin_[k], high = rect.max[k] + margin_[k];
+    low[k] = rect.min[k] - margin_[k];
+    high[k] = rect.max[k] + margin_[k];
     // The look-up wraps around the map's edges: a caster at one edge darkens the other.
-    if (low < -1.0f || high > 1.0f) {
-      low = -INFINITY;
-      high = INFINITY;
+    if (low[k] < -1.0f || high[k] > 1.0f) {
+      low[k] = -INFINITY;
+      high[k] = INFINITY;
     }
-    casters_.min[k] = casters_.empty ? low : std::min(casters_.min[k], low);
-    casters_.max[k] = casters_.empty ? high : std::max(casters_.max[k], high);
   }
-  casters_.empty = false;
+  casters_.add(low);
+  casters_.add(high);
 }
 
 bool ShadowReach::mayBeShadowed(const SceneBounds& box, const Matrix4& world) const {

@@ -20,6 +20,14 @@ struct MapRect {
   bool empty = true;
   float min[2] = {};
   float max[2] = {};
+
+  void add(const float point[2]) {
+    for (int k = 0; k < 2; ++k) {
+      if (empty || point[k] < min[k]) min[k] = point[k];
+      if (empty || point[k] > max[k]) max[k] = point[k];
+    }
+    empty = false;
+  }
 };
 
 class ShadowReach {

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
+#include "app/model_view_setup.h"
 #include "app/startup_scene.h"
 #include "render/frame_thread.h"
 #include "render/render_device.h"
-#include "app/model_view_setup.h"
 #include "scene/camera.h"
 #include "scene/model_view.h"
 #include "scene/scene.h"
