@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "app/model_view_setup.h"
 #include "model/load_error.h"
@@ -101,12 +102,18 @@ void DroppedModels::load(const Load& request) {
   };
   LoadErrorCapture error;
   if (!model->Load(request.model, animations, loadTexture)) {
+    // Textures may have loaded before the model failed.
+    onFrameThread([&] { device_.releaseTextures(model->loadedTextures()); });
     fail(error.line().empty() ? request.model + ": cannot be shown" : error.line());
     return;
   }
   last_ = request;
-  std::lock_guard<std::mutex> lock(mutex_);
-  loaded_ = std::move(model);  // a model loaded before it and not yet shown is passed over
+  std::shared_ptr<ModelView> passedOver;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    passedOver = std::exchange(loaded_, std::move(model));  // loaded before it, never shown
+  }
+  if (passedOver) onFrameThread([&] { device_.releaseTextures(passedOver->loadedTextures()); });
 }
 
 void DroppedModels::fail(const std::string& message) {
@@ -150,6 +157,7 @@ void DroppedModels::frameHook(int32_t width, int32_t height) {
   if (!next) return;
   std::string error;
   if (!ShowModelView(*next, scene_, camera_, device_, width, height, &error)) {
+    device_.releaseTextures(next->loadedTextures());
     std::fprintf(stderr, "%s\n", error.c_str());
     fail(error);
     return;
@@ -165,6 +173,8 @@ void DroppedModels::frameHook(int32_t width, int32_t height) {
     shownMeshes_ = meshes;
   }
   for (const MeshSet* mesh : oldMeshes) device_.release(*mesh);
+  // Also those its meshes never drew (images no material of a drawn primitive uses).
+  if (old) device_.releaseTextures(old->loadedTextures());
   if (callbacks_.shown) callbacks_.shown();
 }
 

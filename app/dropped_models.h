@@ -56,7 +56,8 @@ class DroppedModels {
 
   // Frame thread, before a frame's steps, with the Scene's lists to itself: runs the loader's
   // texture loads, then puts a loaded model in place of the shown one (uploaded, framed for a
-  // `width` x `height` picture), releasing the old one's meshes.
+  // `width` x `height` picture), releasing the old one's meshes and textures. Textures of a model
+  // that fails, or that a later one passes over before it is shown, are released too.
   void frameHook(int32_t width, int32_t height);
 
   // Any thread: the shown model view; null while the start-up scene is shown.

@@ -12,9 +12,13 @@ bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& 
                    const std::vector<std::string>& animations, int32_t width, int32_t height) {
   SetModelViewSize(view, camera, width, height);
   std::vector<std::filesystem::path> files(animations.begin(), animations.end());
-  if (!view.Load(model, files, device.textureLoader())) return false;
+  if (!view.Load(model, files, device.textureLoader())) {
+    device.releaseTextures(view.loadedTextures());
+    return false;
+  }
   std::string error;
   if (ShowModelView(view, scene, camera, device, width, height, &error)) return true;
+  device.releaseTextures(view.loadedTextures());
   std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
   return false;
 }

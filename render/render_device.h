@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -113,6 +114,10 @@ class RenderDevice {
   // textures it drew with that no other uploaded mesh draws with: a viewer that opens model
   // after model keeps only the shown one's. Nothing happens for a mesh never uploaded.
   void release(const MeshSet& mesh);
+  // Destroys each of `textures` (resources this device's TextureLoader gave) that no uploaded
+  // mesh draws with: those of a model passed over, failed or closed, which no mesh may ever
+  // have drawn. Those already destroyed are skipped.
+  void releaseTextures(std::span<void* const> textures);
 
   // Makes the targets `width` x `height` (the shadow target keeps its side, or stays twice the
   // render size) after the GPU has finished with them. The next frame starts them afresh.
@@ -162,6 +167,8 @@ class RenderDevice {
                    VkImageAspectFlags aspect, GpuImage& out, std::string* error);
   void destroyBuffer(GpuBuffer& b);
   void destroyImage(GpuImage& i);
+  // Destroys `texture` unless an uploaded mesh draws with it; the GPU must be idle.
+  void releaseIfUndrawn(const GpuTexture* texture);
   uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;
   bool submitAndWait(const std::function<void(VkCommandBuffer)>& record);
   bool recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record);

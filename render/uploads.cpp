@@ -143,16 +143,24 @@ void RenderDevice::release(const MeshSet& mesh) {
   }
   const std::vector<const GpuTexture*> textures = std::move(found->second.textures);
   gpuMeshes_.erase(found);
-  for (const GpuTexture* texture : textures) {
-    const bool stillDrawn = std::any_of(gpuMeshes_.begin(), gpuMeshes_.end(), [&](const auto& other) {
-      const auto& used = other.second.textures;
-      return std::find(used.begin(), used.end(), texture) != used.end();
-    });
-    if (stillDrawn) continue;
-    auto owned = std::find_if(textures_.begin(), textures_.end(), [&](const auto& t) { return t.get() == texture; });
-    if (owned == textures_.end()) continue;
-    slots_.release((*owned)->slot);
-    destroyImage((*owned)->image);
-    textures_.erase(owned);
-  }
+  for (const GpuTexture* texture : textures) releaseIfUndrawn(texture);
+}
+
+void RenderDevice::releaseTextures(std::span<void* const> textures) {
+  if (textures.empty()) return;
+  vkDeviceWaitIdle(device_);  // a submitted frame may still sample them
+  for (void* texture : textures) releaseIfUndrawn(static_cast<const GpuTexture*>(texture));
+}
+
+void RenderDevice::releaseIfUndrawn(const GpuTexture* texture) {
+  const bool drawn = std::any_of(gpuMeshes_.begin(), gpuMeshes_.end(), [&](const auto& mesh) {
+    const auto& used = mesh.second.textures;
+    return std::find(used.begin(), used.end(), texture) != used.end();
+  });
+  if (drawn) return;
+  auto owned = std::find_if(textures_.begin(), textures_.end(), [&](const auto& t) { return t.get() == texture; });
+  if (owned == textures_.end()) return;
+  slots_.release((*owned)->slot);
+  destroyImage((*owned)->image);
+  textures_.erase(owned);
 }

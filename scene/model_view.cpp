@@ -163,6 +163,9 @@ bool ModelView::Load(const fs::path& model, const std::vector<fs::path>& animati
   if (!loadModelFileAs(*data_, model, format, [&] {
         if (format == ModelFormat::kMdl) data_->scene = identityScene(*data_);
         textures = LoadModelTextures(*data_, loadTexture);
+        for (void* resource : textures.resources) {
+          if (resource != nullptr) loadedTextures_.push_back(resource);
+        }
       })) {
     return false;
   }

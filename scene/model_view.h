@@ -69,6 +69,9 @@ class ModelView : public CCharacterBase {
   void AddTo(Scene& scene);
   // The MeshSets to upload.
   std::vector<const MeshSet*> drawnMeshSets() const;
+  // Every texture Load got from its loader, drawn or not, failed Loads included: what the
+  // loader's owner gives back once it is done with the view.
+  const std::vector<void*>& loadedTextures() const { return loadedTextures_; }
 
   // Input, from any thread. Pixel movements are scaled by the picture's height.
   void SetViewport(int32_t width, int32_t height);
@@ -96,6 +99,7 @@ class ModelView : public CCharacterBase {
   float fieldOfView() const;
 
   std::unique_ptr<ModelData> data_;
+  std::vector<void*> loadedTextures_;
   std::vector<std::unique_ptr<CCharacterBase>> objects_;  // instances, then the ground
   std::vector<CCharacterBase*> skinned_, rigid_;
   CCharacterBase* ground_ = nullptr;

@@ -4,9 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <thread>
 
+#include "app/dropped_models.h"
 #include "app/model_view_setup.h"
 #include "app/startup_scene.h"
 #include "render/frame_thread.h"
@@ -132,6 +138,101 @@ TEST(RenderDevice, ClosingAModelGivesBackItsTexturesOnceNoMeshDrawsThem) {
     EXPECT_EQ(texturesInUse(device), before) << "round " << round;
   }
   EXPECT_EQ(device.validationMessages(), 0);
+}
+
+
+// One triangle under a material textured with the image "used"; `images` are the document's
+// image library, each reading image.png.
+std::string triangleDocument(const std::string& images, const char* primitive) {
+  return R"(<?xml version="1.0"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+<library_images>)" + images + R"(</library_images>
+<library_effects><effect id="fx"><profile_COMMON><newparam sid="surf"><surface type="2D"><init_from>used</init_from>
+</surface></newparam><newparam sid="samp"><sampler2D><source>surf</source></sampler2D></newparam><technique sid="t">
+<lambert><diffuse><texture texture="samp" texcoord="uv"/></diffuse></lambert></technique></profile_COMMON></effect>
+</library_effects><library_materials><material id="mat"><instance_effect url="#fx"/></material></library_materials>
+<library_geometries><geometry id="tri"><mesh><source id="p"><float_array id="pa" count="9">0 0 0 1 0 0 0 1 0
+</float_array><technique_common><accessor source="#pa" count="3" stride="3"/></technique_common></source>
+<vertices id="v"><input semantic="POSITION" source="#p"/></vertices><)" + primitive + R"( material="mat" count="1">
+<input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></)" + primitive + R"(></mesh></geometry>
+</library_geometries><library_visual_scenes><visual_scene id="s"><node id="n"><instance_geometry url="#tri">
+<bind_material><technique_common><instance_material symbol="mat" target="#mat"/></technique_common></bind_material>
+</instance_geometry></node></visual_scene></library_visual_scenes><scene><instance_visual_scene url="#s"/></scene>
+</COLLADA>
+)";
+}
+
+// Models dropped one after another give back every texture loaded for them once they are gone:
+// an image no drawn primitive uses, a model that fails after its images loaded, and a model that
+// a later one in the same drop passes over before it is shown.
+TEST(DroppedModelTextures, EveryTextureLoadedForAModelIsGivenBackWithIt) {
+  namespace fs = std::filesystem;
+  ASSERT_EQ(chdir(MV_RUN_DIR), 0);
+  RenderDevice device;
+  RenderDeviceOptions options;
+  options.renderWidth = 160;
+  options.renderHeight = 120;
+  options.validation = true;
+  std::string error;
+  SKIP_WITHOUT_VULKAN(device.create(options, &error), error);
+  const fs::path folder = fs::temp_directory_path() / ("dropped_textures_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  fs::copy_file(fs::path(MV_RUN_DIR) / "model/field/grass.png", folder / "image.png");
+  const std::string twoImages = R"(<image id="used"><init_from>image.png</init_from></image>
+<image id="unused"><init_from>image.png</init_from></image>)";
+  const std::pair<const char*, std::string> files[] = {
+      {"textured.dae", triangleDocument(twoImages, "triangles")},
+      {"lines.dae", triangleDocument(twoImages, "lines")},  // nothing to draw: it fails
+      {"plain.dae", triangleDocument("", "triangles")},
+  };
+  for (const auto& [name, text] : files) std::ofstream(folder / name) << text;
+
+  Scene scene;
+  Camera camera;
+  DisplayView view;
+  view.renderDevice = &device;
+  view.scene = &scene;
+  view.camera = &camera;
+  std::atomic<int> failures{0};
+  DroppedModels drops(device, scene, camera, {{}, [&](const std::string&) { ++failures; }});
+  drops.setShown(nullptr, {});
+  const int before = texturesInUse(device);
+  const struct {
+    std::vector<std::string> files;
+    bool replaces;              // whether a new model is shown at the end, or the drop fails
+    std::size_t shownTextures;  // loaded for the model shown at the end
+  } steps[] = {
+      {{"textured.dae"}, true, 2},
+      {{"lines.dae"}, false, 2},
+      {{"plain.dae"}, true, 0},
+      {{"textured.dae", "plain.dae"}, true, 0},
+      {{"textured.dae"}, true, 2},
+  };
+  std::shared_ptr<ModelView> last;
+  for (const auto& step : steps) {
+    std::vector<std::string> paths;
+    for (const std::string& file : step.files) paths.push_back((folder / file).string());
+    drops.drop(paths);
+    // Frames far enough apart that the loader reads the whole drop between two of them, so
+    // that the second model of a drop passes over the first.
+    const int failed = failures;
+    auto done = [&] {
+      std::shared_ptr<ModelView> shown = drops.shown();
+      if (!step.replaces) return failures > failed;
+      return shown != nullptr && shown != last && shown->loadedTextures().size() == step.shownTextures;
+    };
+    for (int frame = 0; frame < 400 && !done(); ++frame) {
+      drops.frameHook(160, 120);
+      ASSERT_TRUE(RenderOneFrame(view));
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(done()) << step.files.front();
+    last = drops.shown();
+    EXPECT_EQ(texturesInUse(device), before + static_cast<int>(step.shownTextures)) << step.files.front();
+  }
+  drops.stop();
+  EXPECT_EQ(device.validationMessages(), 0);
+  fs::remove_all(folder);
 }
 
 }  // namespace
