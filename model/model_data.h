@@ -212,6 +212,8 @@ struct ModelData {
 
   // A new bone owned by this model, in no list yet.
   Bone* newBone();
+  // Every bone made, in a list or not: a COLLADA import makes one per visual scene node.
+  std::size_t boneCount() const { return boneStore_.size(); }
 
   Bone* findBoneByName(std::u16string_view name) const;
   Bone* findBoneById(std::u16string_view id) const;

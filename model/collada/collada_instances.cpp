@@ -190,9 +190,10 @@ class InstanceReader {
     pugi::xml_node visualScene = chooseVisualScene(collada);
     if (!visualScene) return;
     const Matrix4 axes = upAxisMatrix(scene_.upAxis);
-    // About one instance per node of the visual scene (each became a bone) as a first guess:
-    // growing the list instance by instance costs a copy of everything placed so far.
-    scene_.instances.reserve(std::min(model_.bones.size(), static_cast<std::size_t>(kMaxInstances)));
+    // About one instance per node of the visual scenes (each became a bone, listed or not) as a
+    // first guess: growing the list instance by instance costs a copy of everything placed so
+    // far, into fresh pages.
+    scene_.instances.reserve(std::min(model_.boneCount(), static_cast<std::size_t>(kMaxInstances)));
     for (pugi::xml_node node = visualScene.child("node"); node; node = node.next_sibling("node")) {
       if (stopped_) break;
       walk(node, axes);
