@@ -193,10 +193,12 @@ bool RenderDevice::createPipelines(std::string* error) {
                              ".cso: the device cannot build pipeline " + std::to_string(n) + " from them");
     }
     if (n == 1) {
-      // The same, with the pixel shader's shadow look-up switched off.
+      // The same, with the pixel shader's shadow look-up switched off (and the vertex shader's
+      // light and fog combined for it).
       const VkSpecializationMapEntry entry{0, 0, sizeof(VkBool32)};
       const VkBool32 receivesShadow = VK_FALSE;
       const VkSpecializationInfo specialization{1, &entry, sizeof receivesShadow, &receivesShadow};
+      stages[0].pSpecializationInfo = &specialization;
       stages[1].pSpecializationInfo = &specialization;
       if (vkCreateGraphicsPipelines(device_, VK_NULL_HANDLE, 1, &info, nullptr, &unshadowedGround_) != VK_SUCCESS) {
         return fail(error, options_.shaderFolder + "/ps1.cso: the device cannot build pipeline 1 without shadows");

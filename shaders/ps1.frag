@@ -17,7 +17,11 @@ layout(constant_id = 0) const bool kReceivesShadow = true;
 
 void main() {
   vec3 base = textureLod(sampler2D(t0, s0), texCoord, 0.0).rgb * material.diffuse.rgb * material.factor.x;
-  float visible = kReceivesShadow ? lightVisibility(lightCoord, lightDepth, 0.4) : 1.0;
-  vec3 color = base * (ambientLight + directLight * visible);
-  outColor = vec4(mix(color, kBackground, fog), 1.0);
+  if (kReceivesShadow) {
+    float visible = lightVisibility(lightCoord, lightDepth, 0.4);
+    vec3 color = base * (ambientLight + directLight * visible);
+    outColor = vec4(mix(color, kBackground, fog), 1.0);
+  } else {
+    outColor = vec4(base * ambientLight + fog, 1.0);  // the light and the fog as the vertices combined them
+  }
 }
