@@ -6,26 +6,35 @@
 layout(location = 0) in vec3 worldPosition;
 layout(location = 1) in vec3 worldNormal;
 layout(location = 2) in vec2 texCoord;
-layout(location = 3) in vec3 viewPosition;
 layout(location = 5) in vec4 lightCoord;
 layout(location = 6) in float lightDepth;
-layout(location = 4) in vec3 viewNormal;
 
 layout(location = 0) out vec4 outColor;
 layout(location = 1) out vec4 outGeometry;
 
+// The eye of the scene view in world space.
+vec3 sceneEye() {
+  mat3 rotation = mat3(frame.sceneView);
+  vec3 translation = vec3(frame.sceneView[0][3], frame.sceneView[1][3], frame.sceneView[2][3]);
+  return -(translation * transpose(rotation));
+}
+
 void main() {
   vec4 texel = textureLod(sampler2D(t0, s0), texCoord, 0.0);  // textures have one level
   vec3 base = texel.rgb * material.diffuse.rgb * material.factor.x;
-  vec3 viewDirection = normalize(-viewPosition);
-  vec3 worldView = normalize((vec4(viewDirection, 0.0) * transpose(frame.sceneView)).xyz);
-  vec3 n = normalize(worldNormal);
-  if (!gl_FrontFacing) n = -n;  // the inside of a bone seen through a gap
+  // The scene view moves rigidly, so directions, angles and distances read the same in world
+  // and in view space: the view-space values come from the world-space ones, per pixel, rather
+  // than as more values to interpolate.
+  vec3 toEye = sceneEye() - worldPosition;
+  float distance = length(toEye);
+  vec3 worldView = toEye / distance;
+  vec3 surface = normalize(worldNormal);
+  vec3 n = gl_FrontFacing ? surface : -surface;  // the inside of a bone seen through a gap
   vec3 color = shade(base, worldPosition, n, worldView, lightCoord, lightDepth, 0.2);
   // A cool rim light separates the bones from the ground.
-  float facing = 1.0 - max(dot(normalize(viewNormal), viewDirection), 0.0);
+  float facing = 1.0 - max(dot(surface, worldView), 0.0);
   float rim = facing * facing * facing;
   color += vec3(0.18, 0.2, 0.24) * rim;
   outColor = vec4(min(color, vec3(0.98)), 1.0);
-  outGeometry = vec4(normalize(viewNormal), length(viewPosition));
+  outGeometry = vec4((vec4(surface, 0.0) * frame.sceneView).xyz, distance);
 }

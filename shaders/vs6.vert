@@ -11,10 +11,8 @@ layout(location = 4) in vec2 inBones[8];
 layout(location = 0) out vec3 worldPosition;
 layout(location = 1) out vec3 worldNormal;
 layout(location = 2) out vec2 texCoord;
-layout(location = 3) out vec3 viewPosition;
 layout(location = 5) out vec4 lightCoord;
 layout(location = 6) out float lightDepth;
-layout(location = 4) out vec3 viewNormal;
 
 void main() {
   vec4 p = vec4(inPosition, 1.0);
@@ -24,8 +22,6 @@ void main() {
   worldNormal = (vec4(n, 0.0) * object.normalMatrix).xyz;
   texCoord = inTexCoord;
   vec4 view = world * frame.sceneView;
-  viewPosition = view.xyz;
-  viewNormal = (vec4(worldNormal, 0.0) * frame.sceneView).xyz;
   lightCoord = lightClip(world.xyz);
   lightDepth = lightDepthOf(world.xyz);
   gl_Position = view * frame.sceneProjection;
