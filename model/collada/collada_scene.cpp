@@ -26,8 +26,9 @@ void importNodes(const ImportContext& context) {
   ModelData& model = context.model;
   std::unordered_map<std::u16string, Bone*> bonesByName;  // first bone of each name
   for (Bone* bone : model.bones) bonesByName.emplace(bone->name, bone);
-  // Bones this step has put into the tree. A second node with the same sid gets a bone of its
-  // own: placing one bone twice would make the tree a graph, possibly with a cycle.
+  // Bones of bonesByName this step has put into the tree. A second node with the same sid gets a
+  // bone of its own: placing one bone twice would make the tree a graph, possibly with a cycle.
+  // A new bone is in no map, so only those found are kept here.
   std::unordered_set<Bone*> placed;
 
   // Depth first in document order, without recursion: nesting depth is the document's choice.
@@ -45,10 +46,9 @@ void importNodes(const ImportContext& context) {
     Bone* bone = nullptr;
     if (pugi::xml_attribute sid = node.attribute("sid")) {
       auto found = bonesByName.find(nameOf(sid.value()));
-      if (found != bonesByName.end() && placed.count(found->second) == 0) bone = found->second;
+      if (found != bonesByName.end() && placed.insert(found->second).second) bone = found->second;
     }
     if (bone == nullptr) bone = model.newBone();
-    placed.insert(bone);
 
     bone->id = nameOf(node.attribute("id").value());
     if (pugi::xml_attribute type = node.attribute("type")) {
