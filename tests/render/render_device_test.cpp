@@ -98,6 +98,15 @@ TEST(ShadowReach, GroundWithoutTheLookUpWhereNoShadowReachesLooksTheSame) {
   EXPECT_EQ(everywhere->device.validationMessages(), 0);
 }
 
+// A 160 x 120 picture, the validation layers on.
+bool createSmallDevice(RenderDevice& device, std::string* error) {
+  RenderDeviceOptions options;
+  options.renderWidth = 160;
+  options.renderHeight = 120;
+  options.validation = true;
+  return device.create(options, error);
+}
+
 int texturesInUse(RenderDevice& device) {
   int used = 0;
   for (int64_t slot = 0; slot < device.slots().capacity(); ++slot) used += device.slots().isUsed(slot);
@@ -110,12 +119,8 @@ int texturesInUse(RenderDevice& device) {
 TEST(RenderDevice, ClosingAModelGivesBackItsTexturesOnceNoMeshDrawsThem) {
   ASSERT_EQ(chdir(MV_RUN_DIR), 0);
   RenderDevice device;
-  RenderDeviceOptions options;
-  options.renderWidth = 160;
-  options.renderHeight = 120;
-  options.validation = true;
   std::string error;
-  SKIP_WITHOUT_VULKAN(device.create(options, &error), error);
+  SKIP_WITHOUT_VULKAN(createSmallDevice(device, &error), error);
   const int before = texturesInUse(device);
   const std::string file = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
   for (int round = 0; round < 3; ++round) {
@@ -169,12 +174,8 @@ TEST(DroppedModelTextures, EveryTextureLoadedForAModelIsGivenBackWithIt) {
   namespace fs = std::filesystem;
   ASSERT_EQ(chdir(MV_RUN_DIR), 0);
   RenderDevice device;
-  RenderDeviceOptions options;
-  options.renderWidth = 160;
-  options.renderHeight = 120;
-  options.validation = true;
   std::string error;
-  SKIP_WITHOUT_VULKAN(device.create(options, &error), error);
+  SKIP_WITHOUT_VULKAN(createSmallDevice(device, &error), error);
   const fs::path folder = fs::temp_directory_path() / ("dropped_textures_" + std::to_string(getpid()));
   fs::create_directories(folder);
   fs::copy_file(fs::path(MV_RUN_DIR) / "model/field/grass.png", folder / "image.png");
