@@ -157,7 +157,6 @@ void DroppedModels::frameHook(int32_t width, int32_t height) {
   if (!next) return;
   std::string error;
   if (!ShowModelView(*next, scene_, camera_, device_, width, height, &error)) {
-    device_.releaseTextures(next->loadedTextures());
     std::fprintf(stderr, "%s\n", error.c_str());
     fail(error);
     return;

@@ -18,7 +18,6 @@ bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& 
   }
   std::string error;
   if (ShowModelView(view, scene, camera, device, width, height, &error)) return true;
-  device.releaseTextures(view.loadedTextures());
   std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
   return false;
 }
@@ -29,6 +28,7 @@ bool ShowModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& 
   for (const MeshSet* mesh : meshes) {
     if (device.upload(*mesh, error)) continue;
     for (const MeshSet* uploaded : meshes) device.release(*uploaded);
+    device.releaseTextures(view.loadedTextures());
     return false;
   }
   scene.RemoveAll();

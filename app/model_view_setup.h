@@ -23,7 +23,8 @@ bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& 
 
 // Uploads what a loaded `view` draws, puts it in place of whatever the Scene's lists hold, and
 // shapes and points the camera for a `width` x `height` picture. False, with `error` set, nothing
-// left uploaded and the Scene as it was, when the device runs out of memory.
+// left uploaded (the view's textures released too) and the Scene as it was, when the device runs
+// out of memory.
 bool ShowModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, int32_t width,
                    int32_t height, std::string* error);
 

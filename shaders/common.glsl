@@ -48,10 +48,15 @@ const vec3 kBackground = vec3(0.8);
 // (the per-object constants still carry both).
 
 // The point the follow view looks at: its eye plus the fixed distance along its view axis.
+// The eye of a rigid view matrix, in world space.
+vec3 eyeOf(mat4 view) {
+  mat3 rotation = mat3(view);
+  vec3 translation = vec3(view[0][3], view[1][3], view[2][3]);
+  return -(translation * transpose(rotation));
+}
+
 vec3 followTarget() {
-  mat3 rotation = mat3(frame.followView);
-  vec3 translation = vec3(frame.followView[0][3], frame.followView[1][3], frame.followView[2][3]);
-  vec3 eye = -(translation * transpose(rotation));
+  vec3 eye = eyeOf(frame.followView);
   vec3 axis = vec3(frame.followView[2][0], frame.followView[2][1], frame.followView[2][2]);
   return eye + axis * kFollowDistance;
 }

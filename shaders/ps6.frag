@@ -12,20 +12,13 @@ layout(location = 6) in float lightDepth;
 layout(location = 0) out vec4 outColor;
 layout(location = 1) out vec4 outGeometry;
 
-// The eye of the scene view in world space.
-vec3 sceneEye() {
-  mat3 rotation = mat3(frame.sceneView);
-  vec3 translation = vec3(frame.sceneView[0][3], frame.sceneView[1][3], frame.sceneView[2][3]);
-  return -(translation * transpose(rotation));
-}
-
 void main() {
   vec4 texel = textureLod(sampler2D(t0, s0), texCoord, 0.0);  // textures have one level
   vec3 base = texel.rgb * material.diffuse.rgb * material.factor.x;
   // The scene view moves rigidly, so directions, angles and distances read the same in world
   // and in view space: the view-space values come from the world-space ones, per pixel, rather
   // than as more values to interpolate.
-  vec3 toEye = sceneEye() - worldPosition;
+  vec3 toEye = eyeOf(frame.sceneView) - worldPosition;
   float distance = length(toEye);
   vec3 worldView = toEye / distance;
   vec3 surface = normalize(worldNormal);

@@ -37,12 +37,15 @@ void main() {
   texCoord = inTexCoord;
   vec4 view = world * frame.sceneView;
   fog = smoothstep(500.0, 1500.0, length(view.xyz));
-  if (!kReceivesShadow) {
+  if (kReceivesShadow) {
+    lightCoord = lightClip(world.xyz);
+    lightDepth = lightDepthOf(world.xyz);
+  } else {
     ambientLight = (ambientLight + directLight) * (1.0 - fog);
     directLight = vec3(0.0);
     fog *= kBackground.r;
+    lightCoord = vec4(0.0);  // no look-up reads them
+    lightDepth = 0.0;
   }
-  lightCoord = lightClip(world.xyz);
-  lightDepth = lightDepthOf(world.xyz);
   gl_Position = view * frame.sceneProjection;
 }
