@@ -108,12 +108,16 @@ void DroppedModels::load(const Load& request) {
     return;
   }
   last_ = request;
+  // A model loaded before it and not yet shown is passed over: its textures go before this one
+  // can be shown.
   std::shared_ptr<ModelView> passedOver;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    passedOver = std::exchange(loaded_, std::move(model));  // loaded before it, never shown
+    passedOver = std::move(loaded_);
   }
   if (passedOver) onFrameThread([&] { device_.releaseTextures(passedOver->loadedTextures()); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  loaded_ = std::move(model);
 }
 
 void DroppedModels::fail(const std::string& message) {
