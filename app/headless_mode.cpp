@@ -53,14 +53,13 @@ bool writeScreenshot(const PictureReader& picture, int32_t width, int32_t height
     std::fprintf(stderr, "%s: cannot encode the PNG\n", path.c_str());
     return false;
   }
-  if (!WriteFileWhole(path, png)) {
-    std::fprintf(stderr, "%s: cannot write the screenshot\n", path.c_str());
+  std::string why;
+  if (!WriteFileWhole(path, png, &why)) {
+    std::fprintf(stderr, "%s: cannot write the picture: %s\n", path.c_str(), why.c_str());
     return false;
   }
   return true;
 }
-
-}  // namespace
 
 // "640x480": each side 1 to 16384.
 bool parseSize(const std::string& s, int32_t& width, int32_t& height) {
@@ -72,6 +71,8 @@ bool parseSize(const std::string& s, int32_t& width, int32_t& height) {
   height = static_cast<int32_t>(h);
   return true;
 }
+
+}  // namespace
 
 std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args, std::string& error) {
   HeadlessOptions options;
@@ -148,7 +149,33 @@ std::optional<HeadlessOptions> ParseThumbnailOptions(const std::vector<std::stri
   return options;
 }
 
+namespace {
+
+// Why the picture cannot go to `target`, before any work is done for it: a place that is no
+// regular file nor a new name, or one of the files the picture is made from. Empty when it can.
+std::string unusableTarget(const HeadlessOptions& options) {
+  std::string why;
+  const std::filesystem::path destination = WriteDestination(options.screenshot, &why);
+  if (destination.empty()) return why;
+  std::error_code ec;
+  if (!std::filesystem::exists(destination, ec)) return {};
+  std::vector<std::string> inputs = options.animations;
+  if (!options.model.empty()) inputs.push_back(options.model);
+  for (const std::string& input : inputs) {
+    if (std::filesystem::equivalent(destination, input, ec)) return "is " + input + ", which the picture is made from";
+  }
+  return {};
+}
+
+}  // namespace
+
 int RunHeadless(const HeadlessOptions& options) {
+  if (!options.screenshot.empty()) {
+    if (std::string why = unusableTarget(options); !why.empty()) {
+      std::fprintf(stderr, "%s: the picture is not written there: it %s\n", options.screenshot.c_str(), why.c_str());
+      return 1;
+    }
+  }
   enterResourceFolder();
   const bool showModel = !options.model.empty();
   RenderDevice device;

@@ -1,5 +1,6 @@
 // Program entry. With no arguments: the viewer. Options are additions for users and tests;
 // they never change what the program does without them.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -44,20 +45,18 @@ int main(int argc, char** argv) {
     std::printf("modelviewer %s\n", MV_VERSION);
     return 0;
   }
-  if (!args.empty() && args[0] == "--headless") {
+  // The mode may stand anywhere among the options, as in other viewers
+  // ("modelviewer model.dae --headless --screenshot a.png"); the rest are its own.
+  for (const char* mode : {"--headless", "--thumbnail", "--info"}) {
+    auto at = std::find(args.begin(), args.end(), mode);
+    if (at == args.end()) continue;
+    const std::string found = *at;
+    args.erase(at);
     std::string error;
-    auto options = ParseHeadlessOptions({args.begin() + 1, args.end()}, error);
+    if (found == "--info") return runInfoCommand(args, stdout);
+    auto options = found == "--headless" ? ParseHeadlessOptions(args, error) : ParseThumbnailOptions(args, error);
     if (!options) return usage(error);
     return RunHeadless(*options);
-  }
-  if (!args.empty() && args[0] == "--thumbnail") {
-    std::string error;
-    auto options = ParseThumbnailOptions({args.begin() + 1, args.end()}, error);
-    if (!options) return usage(error);
-    return RunHeadless(*options);
-  }
-  if (!args.empty() && args[0] == "--info") {
-    return runInfoCommand({args.begin() + 1, args.end()}, stdout);
   }
   DesktopOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -66,14 +65,15 @@ int main(int argc, char** argv) {
       options.printStats = true;
     } else if (a == "--validate") {
       options.validation = true;
-    } else if (a == "--ani" && i + 1 < args.size() && !options.model.empty()) {
+    } else if (a == "--ani" && i + 1 < args.size()) {
       // Whole paths: the program then makes its data folder current.
       options.animations.push_back(std::filesystem::absolute(args[++i]).string());
     } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
       options.model = std::filesystem::absolute(a).string();
     } else {
-      return usage(a == "--ani" ? "--ani needs a MODEL before it and a file after it" : "unknown option: " + a);
+      return usage(a == "--ani" ? "--ani needs a file after it" : "unknown option: " + a);
     }
   }
+  if (!options.animations.empty() && options.model.empty()) return usage("--ani needs a MODEL");
   return RunDesktop(options);
 }

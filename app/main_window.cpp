@@ -69,6 +69,18 @@ void LayoutMainWindow(AppState& s, int sizeType, const DisplayResizedHandler& di
   repaint(s);
 }
 
+void FollowWindowSize(AppState& s, int32_t width, int32_t height, const DisplayResizedHandler& displayResized) {
+  if (s.maximized != 0 || width <= 0 || height <= 0) return;
+  if (width == s.mainWidth && height == s.mainHeight) return;
+  // The restored size is now the one the window manager gave; the frame, the bar, the buttons
+  // and the display window are laid out for it as for any other.
+  s.mainWidth = width;
+  s.mainHeight = height;
+  placeDisplay(s, width, height, displayResized);
+  placeButtons(s, width);
+  repaint(s);
+}
+
 void PaintMainWindow(AppState& s) {
   int w = s.maximized ? s.screenWidth : s.mainWidth;
   int h = s.maximized ? s.screenHeight : s.mainHeight;
@@ -151,6 +163,9 @@ void MainWindowProcedure(AppState& s, WindowMessage message, const MessageArgs& 
       break;
     case WindowMessage::Size:
       LayoutMainWindow(s, a.sizeType, displayResized);
+      break;
+    case WindowMessage::Resized:
+      FollowWindowSize(s, a.width, a.height, displayResized);
       break;
     case WindowMessage::Paint:
       PaintMainWindow(s);

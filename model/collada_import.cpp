@@ -8,6 +8,7 @@
 #include "model/load_error.h"
 #include "model/model_data.h"
 #include "platform/number_text.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -38,6 +39,7 @@ bool importDocument(ModelData& model, const pugi::xml_document& document, const 
                     const std::filesystem::path& fileName, std::FILE* messages,
                     ColladaSceneClock* sceneClock = nullptr) {
   collada::ImportContext context{model, document, name, messages};
+  collada::numberNotes() = {};
   if (!document.child("COLLADA")) context.warn("no COLLADA element; nothing to import");
   model.modelId = modelIdFor(fileName);
   collada::importImages(context);
@@ -50,22 +52,31 @@ bool importDocument(ModelData& model, const pugi::xml_document& document, const 
   if (sceneClock != nullptr) sceneClock->start = std::chrono::steady_clock::now();
   collada::readScene(context);
   if (sceneClock != nullptr) sceneClock->end = std::chrono::steady_clock::now();
+  const collada::NumberNotes& notes = collada::numberNotes();
+  if (notes.decimalCommas > 0) {
+    context.warn("%lld numbers are written with a decimal comma (\"%s\"); read with the comma as the decimal point",
+                 static_cast<long long>(notes.decimalCommas), notes.firstComma.c_str());
+  }
+  if (notes.notNumbers > context.reportedNotNumbers) {
+    context.warn("%lld number tokens are no numbers (\"%s\"); read as 0",
+                 static_cast<long long>(notes.notNumbers - context.reportedNotNumbers), notes.firstNotNumber.c_str());
+  }
   return true;
 }
 
 bool reportParseError(const std::string& name, const pugi::xml_parse_result& result,
                       std::FILE* messages) {
   if (messages == nullptr) return false;
-  char line[512];
+  std::string line;
   if (result.status == pugi::status_file_not_found || result.status == pugi::status_io_error) {
-    std::snprintf(line, sizeof line, "%s: cannot read the file", name.c_str());
+    line = name + ": cannot read the file";
   } else {
-    std::snprintf(line, sizeof line, "%s: not a readable XML document: %s at byte %lld", name.c_str(),
-                  result.description(), static_cast<long long>(result.offset));
+    line = name + ": not a readable XML document: " + result.description() + " at byte " +
+           std::to_string(result.offset);
   }
   // On stderr it is the load's error line, which a caller may show beside.
-  if (messages == stderr) printLoadError("%s", line);
-  else std::fprintf(messages, "%s\n", line);
+  if (messages == stderr) printLoadError("%s", line.c_str());
+  else std::fprintf(messages, "%s\n", line.c_str());
   return false;
 }
 
@@ -73,8 +84,15 @@ bool reportParseError(const std::string& name, const pugi::xml_parse_result& res
 
 bool importCollada(ModelData& model, const std::filesystem::path& fileName, ColladaSceneClock* sceneClock) {
   const std::string name = fileName.string();
+  // Read through the regular-file check: a FIFO or a device is refused, never waited on.
+  std::string bytes, why;
+  if (!platform::readRegularFile(fileName, bytes, &why)) {
+    printLoadError("%s: cannot open: %s", name.c_str(), why.c_str());
+    return false;
+  }
+  // Parsed where it lies: the document's strings point into the bytes, which outlive it.
   auto document = std::make_unique<pugi::xml_document>();
-  pugi::xml_parse_result result = document->load_file(fileName.c_str(), kParseOptions);
+  pugi::xml_parse_result result = document->load_buffer_inplace(bytes.data(), bytes.size(), kParseOptions);
   if (!result) return reportParseError(name, result, stderr);
   return importDocument(model, *document, name, fileName, stderr, sceneClock);
 }

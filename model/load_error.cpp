@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -14,11 +15,17 @@ LoadErrorCapture::LoadErrorCapture() : outer_(current) { current = this; }
 LoadErrorCapture::~LoadErrorCapture() { current = outer_; }
 
 void printLoadError(const char* format, ...) {
-  char buffer[1024];
-  std::va_list args;
+  // As long as it needs to be: a message names whole paths, which may be long, and its reason.
+  std::va_list args, again;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  std::fprintf(stderr, "%s\n", buffer);
-  if (current != nullptr) current->line_ = buffer;
+  std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) std::vsnprintf(line.data(), line.size() + 1, format, again);
+  va_end(again);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  line.pop_back();
+  if (current != nullptr) current->line_ = std::move(line);
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/regular_file.h"
 #include "platform/text.h"
 
 namespace text {
@@ -43,14 +44,11 @@ void LineReader::release() {
 
 bool LineReader::open(const std::filesystem::path& path, std::string* error) {
   release();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
+  int fd = platform::openRegularFile(path, error);
+  if (fd < 0) return false;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (error) *error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+  if (fstat(fd, &st) != 0) {
+    if (error) *error = std::strerror(errno);
     ::close(fd);
     return false;
   }

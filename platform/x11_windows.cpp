@@ -234,6 +234,7 @@ void WindowSystem::maximize(XWindow window, int x, int y, int width, int height,
     // fills the whole monitor.
     if (monitorIndex >= 0) sendFullscreenMonitor(window, monitorIndex);
     sendStateRequest(window, true, "_NET_WM_STATE_FULLSCREEN", nullptr);
+    windows_[window].maximizePending = true;
     return;
   }
   windows_[window].sizeType = kSizeMaximized;
@@ -324,6 +325,7 @@ void WindowSystem::noteSizeType(XWindow window, int type) {
   WindowRecord& record = windows_[window];
   if (type == record.sizeType || !hasWindowManager()) return;
   record.sizeType = type;
+  record.maximizePending = false;
   dispatch(window, WindowMessage::Size, {0, 0, 0, 0, type, record.width, record.height});
 }
 
@@ -399,11 +401,19 @@ void WindowSystem::handleEvent(void* raw) {
       pointerMessage(window, WindowMessage::MouseMove, e.xmotion.x_root, e.xmotion.y_root);
       break;
     }
-    case ConfigureNotify:
-      record->second.width = e.xconfigure.width;
-      record->second.height = e.xconfigure.height;
-      if (topLevel) noteSizeType(window, currentSizeType(window));
+    case ConfigureNotify: {
+      WindowRecord& r = record->second;
+      const bool resized = e.xconfigure.width != r.width || e.xconfigure.height != r.height;
+      r.width = e.xconfigure.width;
+      r.height = e.xconfigure.height;
+      if (!topLevel) break;
+      noteSizeType(window, currentSizeType(window));
+      // A size the window manager chose for a restored window: the contents follow it.
+      if (resized && hasWindowManager() && r.sizeType == kSizeRestored && !r.maximizePending) {
+        dispatch(window, WindowMessage::Resized, {0, 0, 0, 0, kSizeRestored, r.width, r.height});
+      }
       break;
+    }
     case PropertyNotify:
       if (topLevel && e.xproperty.atom == netWmState_) noteSizeType(window, currentSizeType(window));
       break;

@@ -22,7 +22,9 @@ class XdndTarget;
 typedef struct _XDisplay Display;
 using XWindow = unsigned long;
 
-enum class WindowMessage { Paint, Size, MouseMove, LeftDown, LeftUp, MiddleDown, MiddleUp, Wheel, CloseRequest };
+// Resized: a window manager gave a restored top-level window a new size of its own accord
+// (a drag on its edge, a tiling layout); width and height hold it.
+enum class WindowMessage { Paint, Size, Resized, MouseMove, LeftDown, LeftUp, MiddleDown, MiddleUp, Wheel, CloseRequest };
 
 // Size types of the Size message.
 inline constexpr int kSizeRestored = 0;
@@ -33,7 +35,7 @@ struct MessageArgs {
   int x = 0, y = 0;    // mouse position in client coordinates
   int rootX = 0, rootY = 0;  // the same on the screen
   int sizeType = 0;    // Size: restored, minimized or maximized
-  int width = 0, height = 0;  // Size: the new client size
+  int width = 0, height = 0;  // Size, Resized: the new client size
   int wheel = 0;        // Wheel: +1 a notch away from the user, -1 towards
   bool shift = false;   // LeftDown, MiddleDown: a shift key was held
 };
@@ -117,6 +119,9 @@ class WindowSystem {
     XWindow parent = 0;
     int width = 0, height = 0;
     int sizeType = kSizeRestored;
+    // maximize() asked the window manager for full screen and the state has not come yet: the
+    // sizes it sends meanwhile belong to the new state, not to the restored window.
+    bool maximizePending = false;
   };
 
   void dispatch(XWindow window, WindowMessage message, const MessageArgs& args);

@@ -1,5 +1,5 @@
 // Texture images decoded straight into the rows a GPU texture is filled from: B8G8R8A8, the
-// image's bottom row first.
+// image's bottom row first, as the start-up scene's textures hold them.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 // there is no room for it.
 using TextureRows = std::function<uint8_t*(int width, int height)>;
 
-// Decodes the image file at `path` into the buffer `rows` gives. JPEG files go through
-// libjpeg (twice as fast as the general decoder, and straight into the buffer); every other
-// format stb_image reads, and a JPEG libjpeg refuses, through stb_image. False, with the reason
-// in `error`, when the file cannot be read or decoded.
-bool DecodeTextureImage(const std::string& path, const TextureRows& rows, std::string* error);
+// Decodes the image file at `path` (scene/image_decoder.h) into the buffer `rows` gives. False,
+// with "PATH: reason" in `error`, when the file cannot be read or decoded. An image decoded only
+// in part (a damaged file) is true with "PATH: reason" in `warning`, when given.
+bool DecodeTextureImage(const std::string& path, const TextureRows& rows, std::string* error,
+                        std::string* warning = nullptr);

@@ -33,10 +33,12 @@ bool RenderDevice::loadTexture(const std::string& path, GpuTexture*& texture, st
     height = h;
     return static_cast<uint8_t*>(textureStaging_.mapped);
   };
-  if (!DecodeTextureImage(path, rows, error)) {
+  std::string damaged;
+  if (!DecodeTextureImage(path, rows, error, &damaged)) {
     if (!stagingError.empty()) return fail(error, path + ": " + stagingError);
     return false;
   }
+  if (!damaged.empty()) std::fprintf(stderr, "Warning: texture %s; drawn as far as it decodes\n", damaged.c_str());
   auto t = std::make_unique<GpuTexture>();
   bool ok = createImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height), kTextureFormat,
                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_IMAGE_ASPECT_COLOR_BIT,

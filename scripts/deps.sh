@@ -17,14 +17,17 @@ mv_need_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# What every build needs.
-MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev zlib1g-dev libjpeg-dev)
+# What every build needs: the toolchain, Vulkan, X11, Cairo, ALSA, and the libraries the
+# readers and image decoders use.
+MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev glslc mesa-vulkan-drivers libx11-dev libxext-dev libxrandr-dev libcairo2-dev libasound2-dev fonts-dejavu-core libpugixml-dev zlib1g-dev libjpeg-dev
+                    libsimdjson-dev libmeshoptimizer-dev libdraco-dev libwebp-dev libtiff-dev libassimp-dev)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
-# Google Benchmark, the locale sources for the comma-decimal locale test, and the freedesktop
-# tools that check the installed desktop entry and file types.
+# Google Benchmark, the locale sources for the comma-decimal locale test, the freedesktop
+# tools that check the installed desktop entry and file types, and the model files of other
+# tools that the readers are tested on.
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales
-                  desktop-file-utils shared-mime-info libglib2.0-bin)
+                  desktop-file-utils shared-mime-info libglib2.0-bin assimp-testmodels)
 # What only the benchmarks need.
-MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev)
+MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev libtinygltf-dev)
 # What running the viewer without a display, and the end-to-end tests, need.
 MV_VIRTUAL_DISPLAY_PACKAGES=(xvfb xdotool x11-utils imagemagick openbox)

@@ -1,6 +1,7 @@
 #include "model/collada/collada_context.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstring>
 
@@ -63,6 +64,41 @@ std::string_view reference(std::string_view value) {
 }
 
 std::u16string nameOf(std::string_view utf8) { return text::boundedName(text::fromUtf8(utf8)); }
+
+NumberNotes& numberNotes() {
+  thread_local NumberNotes notes;
+  return notes;
+}
+
+double unusualNumber(std::string_view token) {
+  const char* begin = token.data();
+  const char* end = begin + token.size();
+  if (begin != end && *begin == '+') ++begin;
+  double value = 0;
+  auto [next, ec] = std::from_chars(begin, end, value);
+  if (next == end && (ec == std::errc() || ec == std::errc::result_out_of_range)) return text::parseDouble(token);
+  // Digits, one comma, digits: a decimal comma.
+  const char* p = begin + (begin != end && *begin == '-' ? 1 : 0);
+  const char* digits = p;
+  while (p != end && *p >= '0' && *p <= '9') ++p;
+  if (p != digits && p != end && *p == ',' && p + 1 != end) {
+    const char* fraction = ++p;
+    while (p != end && *p >= '0' && *p <= '9') ++p;
+    if (p == end && p != fraction) {
+      NumberNotes& notes = numberNotes();
+      if (notes.decimalCommas++ == 0) notes.firstComma = std::string(token);
+      std::string pointed(token);
+      pointed[static_cast<std::size_t>(fraction - 1 - token.data())] = '.';
+      return text::parseDouble(pointed);
+    }
+  }
+  // Hexadecimal numbers are numbers too, as the general conversion reads them.
+  if (token.find_first_of("xX") == std::string_view::npos) {
+    NumberNotes& notes = numberNotes();
+    if (notes.notNumbers++ == 0) notes.firstNotNumber = std::string(token.substr(0, 40));
+  }
+  return text::parseDouble(token);
+}
 
 bool hasTab(std::string_view chars) {
   return std::memchr(chars.data(), '\t', chars.size()) != nullptr;

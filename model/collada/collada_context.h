@@ -34,6 +34,8 @@ struct ImportContext {
   pugi::xml_node document;  // the document node; "COLLADA" is its element child
   std::string fileName;     // for messages
   std::FILE* messages;      // warnings go here; null keeps the import quiet
+  // Tokens that are no numbers already named in a warning of their own element.
+  mutable int64_t reportedNotNumbers = 0;
 
   // One line "FILE: warning: ..." (printf-style).
   void warn(const char* format, ...) const __attribute__((format(printf, 2, 3)));
@@ -64,8 +66,15 @@ void readNodeAnimations(const ImportContext& context, ModelScene& scene);
 std::string resolveImageUri(std::string_view uri, const std::filesystem::path& documentFolder);
 
 // One triangles ("triangles") or polylist ("polylist", polygons fanned) element as the geometry
-// step reads it.
-std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist);
+// step reads it. `counts`, when given, receives what the element says of its size and what it
+// holds, for warnings about the two disagreeing.
+struct ListCounts {
+  int64_t declared = -1;     // the "count" attribute, triangles or polygons; -1 without one
+  int64_t polygons = 0;      // triangles read, or vcount's entries
+  int64_t corners = 0;       // whole corners in "p"
+  int64_t vcountCorners = -1;  // corners vcount's polygons take; -1 without a vcount
+};
+std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist, ListCounts* counts = nullptr);
 
 // Calls `f(element)` for every element reached from `from` along `path` (child element names),
 // in document order.
@@ -145,13 +154,28 @@ void forEachInt(std::string_view chars, F&& f) {
   }
 }
 
-// As forEachInt, with numbers converted as text::parseFloat converts.
+// What the number readers met besides numbers, on this thread, for the import to warn about:
+// numbers written with a decimal comma ("21,920870", as 3ds Max writes them under some
+// locales), read as the exporter meant them, and tokens that are no number at all ("abc",
+// "1.5x"), read as text::parseDouble reads them (as far as they are a number, else 0).
+struct NumberNotes {
+  int64_t decimalCommas = 0, notNumbers = 0;
+  std::string firstComma, firstNotNumber;
+};
+NumberNotes& numberNotes();
+
+// The value of a token that is not a plain decimal, as described above, noted in numberNotes().
+double unusualNumber(std::string_view token);
+
+// As forEachInt, with numbers converted as text::parseFloat converts, except that a number
+// with a decimal comma is read as one with a point (see NumberNotes).
 template <class F>
 void forEachFloat(std::string_view chars, F&& f) {
   if (!hasTab(chars)) {
-    text::forEachDoubleToken(chars, [&](double value) { return f(static_cast<float>(value)); });
+    text::detail::forEachNumberToken<double>(chars, unusualNumber,
+                                             [&](double value) { return f(static_cast<float>(value)); });
   } else {
-    forEachListToken(chars, [&](std::string_view token) { return f(text::parseFloat(token)); });
+    forEachListToken(chars, [&](std::string_view token) { return f(static_cast<float>(unusualNumber(token))); });
   }
 }
 

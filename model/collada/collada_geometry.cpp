@@ -1,6 +1,7 @@
 // Geometries: sources become float arrays, triangle lists become polygon lists with one index
 // per corner and per semantic.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -142,16 +143,24 @@ int64_t readInputs(pugi::xml_node list, PolygonData& polygons, InputOffsets& off
 
 }  // namespace
 
-std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist) {
+std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylist, ListCounts* counts) {
   auto polygons = std::make_unique<PolygonData>();
   InputOffsets offsets;
   const int64_t stride = readInputs(list, *polygons, offsets);
   std::string_view pText = textOf(list.child("p"));
   std::vector<int32_t> sizes = isPolylist ? polygonSizes(list) : std::vector<int32_t>();
+  if (counts != nullptr) counts->declared = list.attribute("count") ? intAttribute(list, "count") : -1;
   if (sizes.empty()) {
     // Every polygon is read as a triangle: three corners each.
     const int64_t expected = std::max<int64_t>(0, intAttribute(list, "count")) * 3;
     deinterleave(pText, stride, expected, offsets, *polygons);
+    if (counts != nullptr) {
+      const std::vector<int32_t>* any = offsets.vertex >= 0   ? &polygons->vertexIndices
+                                        : offsets.normal >= 0 ? &polygons->normalIndices
+                                                              : nullptr;
+      counts->corners = any != nullptr ? static_cast<int64_t>(any->size()) : 0;
+      counts->polygons = counts->corners / 3;
+    }
     return polygons;
   }
 
@@ -162,8 +171,16 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
 
   // Polygons of any size become fans (corners 0, i, i + 1); polygons of fewer than three
   // corners make no triangle. A polygon cut off by the end of the list is dropped.
-  int64_t triangles = 0;
-  for (int32_t n : sizes) triangles += std::max<int64_t>(0, static_cast<int64_t>(n) - 2);
+  int64_t triangles = 0, needed = 0;
+  for (int32_t n : sizes) {
+    triangles += std::max<int64_t>(0, static_cast<int64_t>(n) - 2);
+    needed += std::max<int32_t>(n, 0);
+  }
+  if (counts != nullptr) {
+    counts->polygons = static_cast<int64_t>(sizes.size());
+    counts->corners = corners;
+    counts->vcountCorners = needed;
+  }
   reserveCorners(offsets, static_cast<std::size_t>(std::min(triangles * 3, corners * 3)), *polygons);
   int64_t first = 0;
   for (int32_t n : sizes) {
@@ -180,6 +197,45 @@ std::unique_ptr<PolygonData> readPolygonList(pugi::xml_node list, bool isPolylis
 }
 
 namespace {
+
+// One warning per float array whose numbers the document gets wrong: fewer than its count
+// says, tokens that are no numbers, numbers that are no finite float. The values stay as read.
+void warnAboutNumbers(const ImportContext& context, const char* geometryId, const char* sourceId, int64_t count,
+                      const std::vector<float>& values, int64_t notNumbers) {
+  std::string problems;
+  auto add = [&](const std::string& problem) { problems += (problems.empty() ? "" : "; ") + problem; };
+  if (static_cast<int64_t>(values.size()) < count) {
+    add("its count says " + std::to_string(count) + " numbers, its text holds " + std::to_string(values.size()));
+  }
+  if (notNumbers > 0) {
+    add(std::to_string(notNumbers) + " tokens are no numbers (read as 0)");
+    context.reportedNotNumbers += notNumbers;
+  }
+  const auto nonFinite = std::count_if(values.begin(), values.end(), [](float v) { return !std::isfinite(v); });
+  if (nonFinite > 0) add(std::to_string(nonFinite) + " numbers are not finite or beyond the float range");
+  if (!problems.empty()) {
+    context.warn("geometry \"%s\": float_array of source \"%s\": %s", geometryId, sourceId, problems.c_str());
+  }
+}
+
+// One warning per list whose sizes disagree: its count, its vcount and its p.
+void warnAboutCounts(const ImportContext& context, const char* geometryId, const char* kind, const ListCounts& counts) {
+  std::string problems;
+  auto add = [&](const std::string& problem) { problems += (problems.empty() ? "" : "; ") + problem; };
+  const char* unit = std::string_view(kind) == "polylist" ? "polygons" : "triangles";
+  if (counts.declared >= 0 && counts.declared != counts.polygons) {
+    add("its count says " + std::to_string(counts.declared) + " " + unit + ", it holds " +
+        std::to_string(counts.polygons));
+  }
+  if (counts.vcountCorners >= 0 && counts.vcountCorners < counts.corners) {
+    add("its vcount accounts for " + std::to_string(counts.vcountCorners) + " of the " + std::to_string(counts.corners) +
+        " corners of its p; the rest are left out");
+  } else if (counts.vcountCorners > counts.corners) {
+    add("its vcount needs " + std::to_string(counts.vcountCorners) + " corners, its p holds " +
+        std::to_string(counts.corners) + "; the polygons past the end are left out");
+  }
+  if (!problems.empty()) context.warn("geometry \"%s\": %s: %s", geometryId, kind, problems.c_str());
+}
 
 // Reads one "source" of a mesh into a float array; returns null (with a warning where the
 // document is at fault) when the source cannot be used.
@@ -215,7 +271,9 @@ std::unique_ptr<FloatArray> readSource(const ImportContext& context, const char*
   array->tupleSize = stride;
   if (stride == 2 || stride == 3) {
     array->hasValues = true;
+    const int64_t notNumbers = numberNotes().notNumbers;
     appendFloats(textOf(floatArray), count, array->values);
+    warnAboutNumbers(context, geometryId, id.value(), count, array->values, numberNotes().notNumbers - notNumbers);
     // A last tuple cut short by the count is completed with zeros.
     std::size_t tuples = (array->values.size() + stride - 1) / stride;
     array->values.resize(tuples * stride, 0.0f);
@@ -257,7 +315,11 @@ void importGeometry(const ImportContext& context, pugi::xml_node element) {
                             *geometry);
     if (array) geometry->floatArrays.push_back(std::move(array));
   }
-  for (pugi::xml_node list : lists) geometry->polygonLists.push_back(readPolygonList(list, isPolylist));
+  for (pugi::xml_node list : lists) {
+    ListCounts counts;
+    geometry->polygonLists.push_back(readPolygonList(list, isPolylist, &counts));
+    warnAboutCounts(context, id.value(), kind, counts);
+  }
   context.model.geometries.push_back(std::move(geometry));
 }
 

@@ -251,10 +251,10 @@ class InstanceReader {
       scene_.upAxis = "Y_UP";
     }
     if (pugi::xml_attribute meter = asset.child("unit").attribute("meter")) {
-      // As a double, so that 0.01 stays 0.01; from_chars ignores the locale.
+      // As a double, so that 0.01 stays 0.01, whatever the locale; a decimal comma as the
+      // exporter meant it.
       std::string_view written = trimmed(meter.value());
-      double value = 0;
-      std::from_chars(written.data(), written.data() + written.size(), value);
+      const double value = written.empty() ? 0.0 : unusualNumber(written);
       if (std::isfinite(value) && value > 0) {
         scene_.unitMeter = value;
       } else {

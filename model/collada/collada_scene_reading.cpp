@@ -1,6 +1,4 @@
 // The scene reading's driver, and the images' paths read as URIs.
-#include <stb_image.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,25 +9,6 @@
 #include "platform/text.h"
 
 namespace collada {
-namespace {
-
-// Why the image at `path` cannot be drawn, or "" when its header reads as an image. Only a
-// regular file is opened: a document must not make the viewer wait on a pipe or a device.
-std::string unreadableImage(const std::string& path) {
-  std::error_code ec;
-  if (path.empty()) return "names no file";
-  const std::filesystem::file_status status = std::filesystem::status(path, ec);
-  if (!std::filesystem::exists(status)) return "does not exist";
-  if (!std::filesystem::is_regular_file(status)) return "is not a regular file";
-  int width = 0, height = 0, channels = 0;
-  if (stbi_info(path.c_str(), &width, &height, &channels) == 0) {
-    const char* reason = stbi_failure_reason();
-    return std::string("cannot be decoded: ") + (reason != nullptr ? reason : "unknown format");
-  }
-  return {};
-}
-
-}  // namespace
 
 std::string resolveImageUri(std::string_view uri, const std::filesystem::path& documentFolder) {
   while (!uri.empty() && static_cast<unsigned char>(uri.front()) <= ' ') uri.remove_prefix(1);
@@ -64,11 +43,8 @@ void readSceneImages(const ImportContext& context, ModelScene& scene) {
     SceneImage& entry = scene.images.emplace_back();
     entry.textureId = nameOf(id.value());
     entry.written = std::string(uri);
+    // Whether it can be decoded is for the model's drawing to find out, once.
     entry.path = resolveImageUri(uri, folder);
-    if (std::string why = unreadableImage(entry.path); !why.empty()) {
-      context.warn("image \"%s\": \"%s\" (resolved \"%s\") %s; its materials draw untextured",
-                   id.value(), entry.written.c_str(), entry.path.c_str(), why.c_str());
-    }
   });
 }
 

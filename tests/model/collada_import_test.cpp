@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -571,6 +573,71 @@ TEST(ColladaAnimations, NestedAnimationsAreReadInsteadOfTheirContainers) {
   ASSERT_EQ(model.animations[0]->tracks.size(), 1u);
   EXPECT_EQ(model.animations[0]->tracks[0]->target, u"x");
   EXPECT_EQ(model.animations[0]->tracks[0]->keyTimes.size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// Numbers and counts a document gets wrong: one warning each naming the element, while the
+// values are those the import has always read; numbers with a decimal comma are read as the
+// exporter meant them, with one warning for the document.
+TEST(ColladaGeometry, BrokenNumbersAndCountsAreNamedOnceEach) {
+  auto positions = [](const std::string& count, const std::string& numbers) {
+    return "<library_geometries><geometry id='g'><mesh>"
+           "<source id='pos'><float_array count='" + count + "'>" + numbers + "</float_array>"
+           "<technique_common><accessor stride='3'/></technique_common></source>"
+           "<vertices id='verts'><input semantic='POSITION' source='#pos'/></vertices>"
+           "<triangles count='1'><input semantic='VERTEX' source='#verts' offset='0'/><p>0 1 2</p></triangles>"
+           "</mesh></geometry></library_geometries>";
+  };
+  struct Case {
+    std::string body;
+    const char* warning;  // "" for none
+    float firstX;         // the first position's x as read
+  };
+  const Case cases[] = {
+      {positions("9", "1 0 0 0 1 0 0 0 1"), "", 1},
+      {positions("9", "nan 0 0 0 1 0 0 0 1"), "float_array of source \"pos\": 1 numbers are not finite", NAN},
+      {positions("9", "inf 0 0 -inf 1 0 0 0 1"), "2 numbers are not finite", INFINITY},
+      {positions("9", "1e39 0 0 0 1 0 0 0 1"), "beyond the float range", INFINITY},
+      {positions("9", "abc 0 0 0 1 0 0 0 1"), "1 tokens are no numbers (read as 0)", 0},
+      {positions("1000000000", "1 0 0 0 1 0 0 0 1"), "its count says 1000000000 numbers, its text holds 9", 1},
+      {positions("9", "21,920870 0 0 0 1 0 0 0 1"), "1 numbers are written with a decimal comma (\"21,920870\")",
+       21.92087f},
+      {"<library_geometries><geometry id='g'><mesh>"
+       "<source id='pos'><float_array count='12'>0 0 0 1 0 0 1 1 0 0 1 0</float_array>"
+       "<technique_common><accessor stride='3'/></technique_common></source>"
+       "<vertices id='verts'><input semantic='POSITION' source='#pos'/></vertices>"
+       "<polylist count='1'><input semantic='VERTEX' source='#verts' offset='0'/><vcount>4</vcount>"
+       "<p>0 1 2 3 0 2 3</p></polylist></mesh></geometry></library_geometries>",
+       "polylist: its vcount accounts for 4 of the 7 corners of its p", 0},
+      {"<library_geometries><geometry id='g'><mesh>"
+       "<source id='pos'><float_array count='12'>0 0 0 1 0 0 1 1 0 0 1 0</float_array>"
+       "<technique_common><accessor stride='3'/></technique_common></source>"
+       "<vertices id='verts'><input semantic='POSITION' source='#pos'/></vertices>"
+       "<triangles count='1000000000'><input semantic='VERTEX' source='#verts' offset='0'/><p>0 1 2</p>"
+       "</triangles></mesh></geometry></library_geometries>",
+       "triangles: its count says 1000000000 triangles, it holds 1", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    ModelData model;
+    const Imported imported = import(model, dae(c.body));
+    ASSERT_TRUE(imported.ok);
+    if (*c.warning == '\0') {
+      EXPECT_EQ(imported.messages, "");
+    } else {
+      EXPECT_EQ(std::count(imported.messages.begin(), imported.messages.end(), '\n'), 1) << imported.messages;
+      EXPECT_NE(imported.messages.find(c.warning), std::string::npos) << imported.messages;
+    }
+    const float x = model.geometries.at(0)->floatArrays.at(0)->values.at(0);
+    if (std::isnan(c.firstX)) {
+      EXPECT_TRUE(std::isnan(x));
+    } else {
+      EXPECT_EQ(x, c.firstX);
+    }
+  }
 }
 
 }  // namespace
