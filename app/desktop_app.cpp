@@ -21,6 +21,7 @@
 #include "platform/keyboard_state.h"
 #include "platform/periodic_timer.h"
 #include "render/frame_thread.h"
+#include "render/model_stage.h"
 #include "render/render_device.h"
 #include "render/window_presenter.h"
 #include "scene/camera.h"
@@ -75,6 +76,13 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   const bool printStats = desktopOptions.printStats;
   // A model is shown from the start, or once one is dropped; the UI thread's to read.
   bool showModel = !desktopOptions.model.empty();
+  // The model first, read and built before any window or device exists: one that cannot be
+  // shown ends the program with its line, and no window opens.
+  std::shared_ptr<ModelView> firstModel;
+  if (showModel) {
+    firstModel = LoadModelView(desktopOptions.model, desktopOptions.animations, 1920, 1080);
+    if (!firstModel) return 1;
+  }
   WindowSystem windows;
   std::string error;
   if (!windows.open(&error)) {
@@ -92,9 +100,14 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   InitializeAppState(state, monitor, windows.logicalDpiX());
   appStateHandle() = &state;
 
+  // The device before everything that draws with it, so that they go before it does.
+  RenderDevice device;
+  std::unique_ptr<WindowPresenter> presenter;
+  ModelStage stage(device);
+  std::unique_ptr<DroppedModels> drops;
+
   // The main window, hidden until everything is loaded.
   DisplayView view;
-  std::unique_ptr<WindowPresenter> presenter;
   auto displayResized = [&presenter, &state, &view, &showModel] {
     if (presenter) presenter->windowResized();
     if (!showModel) return;
@@ -111,12 +124,9 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   windows.setUserData(state.mainWindow, &state);
 
   // The display view: its child window, the render device, the scene and the camera.
-  std::unique_ptr<DroppedModels> drops;
   ViewDrag drag;
   windows.registerClass("CLASS_DISPWINDOW", [&](XWindow window, WindowMessage message, const MessageArgs& args) {
-    if (std::shared_ptr<ModelView> shown = drops ? drops->shown() : nullptr) {
-      modelViewMouse(windows, window, *shown, drag, message, args);
-    }
+    if (std::shared_ptr<ModelView> shown = stage.shown()) modelViewMouse(windows, window, *shown, drag, message, args);
   });
   PixelRect d = displayRect(state.mainWidth, state.mainHeight, state.barHeight);
   state.displayWindow = windows.createWindow("CLASS_DISPWINDOW", "ModelViewer", state.mainWindow, d.x, d.y, d.width, d.height);
@@ -125,11 +135,10 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   view.windowHeight = d.height;
   view.renderWidth = showModel ? d.width : 1920;
   view.renderHeight = showModel ? d.height : 1080;
-  RenderDevice device;
   RenderDeviceOptions options;
   options.renderWidth = view.renderWidth;
   options.renderHeight = view.renderHeight;
-  if (showModel) options.shadowSize = kModelViewShadowSize;
+  options.startupScene = !showModel;
   options.validation = desktopOptions.validation;
   options.instanceExtensions = WindowPresenter::instanceExtensions();
   if (!device.create(options, &error)) {
@@ -150,6 +159,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   view.renderDevice = &device;
   view.scene = &scene;
   view.camera = &camera;
+  view.modelStage = &stage;
   state.displayView = &view;
   KeyboardPoller keyboard;
   bool haveKeyboard = keyboard.open(windows.displayName(), state.mainWindow);
@@ -191,26 +201,26 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   dropped.failed = [&windows, &state](const std::string&) {
     windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); });
   };
-  drops = std::make_unique<DroppedModels>(device, scene, camera, dropped);
+  drops = std::make_unique<DroppedModels>(device, stage, scene, dropped);
   StartupScene contents;
   if (showModel) {
-    auto modelView = std::make_shared<ModelView>(&camera);
-    if (!LoadModelView(*modelView, scene, camera, device, desktopOptions.model, desktopOptions.animations,
-                       view.renderWidth, view.renderHeight)) {
+    firstModel->SetViewport(view.renderWidth, view.renderHeight);
+    if (!stage.create(view.renderWidth, view.renderHeight, &error) || !stage.show(firstModel, &error)) {
+      std::fprintf(stderr, "%s: %s\n", desktopOptions.model.c_str(), error.c_str());
       return 1;
     }
-    drops->setShown(modelView, modelView->drawnMeshSets(), desktopOptions.model, desktopOptions.animations);
+    drops->setShown({}, desktopOptions.model, desktopOptions.animations);
   } else {
     LoadStartupScene(scene, camera, contents, device.textureLoader());
     if (!UploadStartupScene(device, contents, &error)) {
       std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
       return 1;
     }
-    drops->setShown(nullptr, StartupMeshSets(contents));
+    drops->setShown(StartupMeshSets(contents));
   }
   state.barExtraText = [&drops] { return drops->barText(); };
-  view.renderSizeChanged = [&camera, &drops](int32_t width, int32_t height) {
-    if (std::shared_ptr<ModelView> shown = drops->shown()) SetModelViewSize(*shown, camera, width, height);
+  view.renderSizeChanged = [&stage](int32_t width, int32_t height) {
+    if (std::shared_ptr<ModelView> shown = stage.shown()) shown->SetViewport(width, height);
   };
   view.beforeFrame = [&view, &drops] { drops->frameHook(view.renderWidth, view.renderHeight); };
   windows.acceptDrops(state.mainWindow, {TakesDroppedFiles, [&drops](std::vector<std::string> paths) {
@@ -241,9 +251,9 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   if (printStats) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton,
-                           drops->shown().get()});
+                           stage.shown().get()});
   }
-  drops.reset();  // the models go before the device that drew them
+  drops.reset();
   presenter.reset();
   if (device.validationMessages() > 0) {
     std::fprintf(stderr, "modelviewer: %d Vulkan validation messages\n", device.validationMessages());

@@ -6,39 +6,31 @@
 
 #include "app/model_view_setup.h"
 #include "model/load_error.h"
-#include "model/model_loader.h"
+#include "model/model_format.h"
+#include "render/model_stage.h"
 #include "render/render_device.h"
 #include "scene/model_view.h"
 #include "scene/scene.h"
 
-namespace {
-
-bool isAnimation(const std::string& path) {
-  std::string suffix = std::filesystem::path(path).extension().string();
-  for (char& c : suffix) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return suffix == ".ani";
-}
-
-}  // namespace
-
 bool TakesDroppedFiles(const std::vector<std::string>& paths) {
   if (paths.empty()) return false;
   for (const std::string& path : paths) {
-    if (modelFormatOfAnyCase(path) == ModelFormat::kUnknown && !isAnimation(path)) return false;
+    if (isAnimationFileName(path) || formatOfName(path) != nullptr) continue;
+    // A model under another name is known by its first bytes.
+    if (formatOfFile(path) == nullptr) return false;
   }
   return true;
 }
 
-DroppedModels::DroppedModels(RenderDevice& device, Scene& scene, Camera& camera, Callbacks callbacks)
-    : device_(device), scene_(scene), camera_(camera), callbacks_(std::move(callbacks)) {}
+DroppedModels::DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks)
+    : device_(device), stage_(stage), scene_(scene), callbacks_(std::move(callbacks)) {}
 
 DroppedModels::~DroppedModels() { stop(); }
 
-void DroppedModels::setShown(std::shared_ptr<ModelView> model, std::vector<const MeshSet*> meshes, std::string file,
+void DroppedModels::setShown(std::vector<const MeshSet*> startupMeshes, std::string file,
                              std::vector<std::string> animations) {
   std::lock_guard<std::mutex> lock(mutex_);
-  shown_ = std::move(model);
-  shownMeshes_ = std::move(meshes);
+  startupMeshes_ = std::move(startupMeshes);
   last_ = {std::move(file), std::move(animations)};
 }
 
@@ -64,7 +56,7 @@ void DroppedModels::loaderLoop() {
     Load pending;
     bool havePending = false;
     for (const std::string& path : paths) {
-      if (!isAnimation(path)) {
+      if (!isAnimationFileName(path)) {
         if (havePending) load(pending);
         pending = {path, {}};
         havePending = true;
@@ -91,33 +83,17 @@ void DroppedModels::load(const Load& request) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
   }
-  auto model = std::make_shared<ModelView>(&camera_);
-  std::vector<std::filesystem::path> animations(request.animations.begin(), request.animations.end());
-  // Textures go to the device, which belongs to the frame thread: each waits for a frame.
-  const TextureLoader deviceLoader = device_.textureLoader();
-  const TextureLoader loadTexture = [&](const std::u16string& fileName, void*& resource, int64_t& slot) {
-    bool loaded = false;
-    onFrameThread([&] { loaded = deviceLoader(fileName, resource, slot); });
-    return loaded;
-  };
+  // The whole load, images decoded, here; the size is the frame thread's to set.
   LoadErrorCapture error;
-  if (!model->Load(request.model, animations, loadTexture)) {
-    // Textures may have loaded before the model failed.
-    onFrameThread([&] { device_.releaseTextures(model->loadedTextures()); });
+  std::shared_ptr<ModelView> view = LoadModelView(request.model, request.animations, 1920, 1080);
+  if (!view) {
     fail(error.line().empty() ? request.model + ": cannot be shown" : error.line());
     return;
   }
   last_ = request;
-  // A model loaded before it and not yet shown is passed over: its textures go before this one
-  // can be shown.
-  std::shared_ptr<ModelView> passedOver;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    passedOver = std::move(loaded_);
-  }
-  if (passedOver) onFrameThread([&] { device_.releaseTextures(passedOver->loadedTextures()); });
+  // A model loaded before it and not yet shown is passed over.
   std::lock_guard<std::mutex> lock(mutex_);
-  loaded_ = std::move(model);
+  loaded_ = std::move(view);
 }
 
 void DroppedModels::fail(const std::string& message) {
@@ -130,69 +106,41 @@ void DroppedModels::fail(const std::string& message) {
   if (callbacks_.failed) callbacks_.failed(message);
 }
 
-bool DroppedModels::onFrameThread(const std::function<void()>& work) {
-  std::function<void()> job = work;
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (stopping_) return false;
-  deviceWork_ = &job;
-  deviceWorkDone_ = false;
-  wake_.wait(lock, [this] { return deviceWorkDone_ || stopping_; });
-  deviceWork_ = nullptr;
-  return deviceWorkDone_;
-}
-
 void DroppedModels::frameHook(int32_t width, int32_t height) {
-  std::function<void()>* work = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!deviceWorkDone_) work = deviceWork_;
-  }
-  if (work != nullptr) {
-    (*work)();  // the loader waits for it, so it outlives the call
-    std::lock_guard<std::mutex> lock(mutex_);
-    deviceWorkDone_ = true;
-    wake_.notify_all();
-  }
   std::shared_ptr<ModelView> next;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     next = std::move(loaded_);
   }
   if (!next) return;
+  next->SetViewport(width, height);
   std::string error;
-  if (!ShowModelView(*next, scene_, camera_, device_, width, height, &error)) {
+  // The stage's passes exist from the first model on.
+  if (!stage_.create(width, height, &error) || !stage_.show(next, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     fail(error);
     return;
   }
-  const std::vector<const MeshSet*> meshes = next->drawnMeshSets();
-  std::shared_ptr<ModelView> old;
-  std::vector<const MeshSet*> oldMeshes;
+  std::vector<const MeshSet*> startup;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    old = std::move(shown_);
-    oldMeshes = std::move(shownMeshes_);
-    shown_ = std::move(next);
-    shownMeshes_ = meshes;
+    startup = std::move(startupMeshes_);
   }
-  for (const MeshSet* mesh : oldMeshes) device_.release(*mesh);
-  // Also those its meshes never drew (images no material of a drawn primitive uses).
-  if (old) device_.releaseTextures(old->loadedTextures());
+  if (!startup.empty()) {
+    // The start-up scene is gone for good: its meshes, textures and targets go with it.
+    scene_.RemoveAll();
+    for (const MeshSet* mesh : startup) device_.release(*mesh);
+    device_.releaseStartupTargets();
+  }
   if (callbacks_.shown) callbacks_.shown();
 }
 
-std::shared_ptr<ModelView> DroppedModels::shown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return shown_;
-}
-
 std::string DroppedModels::barText() const {
-  std::shared_ptr<ModelView> model;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!message_.empty() && std::chrono::steady_clock::now() < messageUntil_) return message_;
-    model = shown_;
   }
+  std::shared_ptr<ModelView> model = stage_.shown();
   return model ? model->StatusText() : std::string();
 }
 

@@ -1,8 +1,8 @@
 // DroppedModels: the model view's files dropped on the window. Which file lists a drop may
-// carry; a loader thread that reads the dropped models off the UI thread, in order; and the
-// swap of the shown model for a new one on the frame thread, between frames, where the render
-// device and the Scene's lists belong while the threads run. The device is touched only from
-// frameHook(), texture loads of the loader thread included (they wait for the next frame).
+// carry; a loader thread that reads and builds the dropped models off the UI thread, in order
+// (files, images and all, on the CPU); and the swap of the shown model for a new one on the
+// frame thread, between frames, where the device and the Scene's lists belong while the
+// threads run: the frame thread only uploads.
 #pragma once
 
 #include <chrono>
@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-class Camera;
 class MeshSet;
+class ModelStage;
 class ModelView;
 class RenderDevice;
 class Scene;
 
-// Whether a drop of `paths` can be used: at least one file, every one a .mdl, .dae or .ani
-// (any letter case).
+// Whether a drop of `paths` can be used: at least one file, every one a model of a format the
+// viewer reads (by its name or its first bytes) or an animation file.
 bool TakesDroppedFiles(const std::vector<std::string>& paths);
 
 class DroppedModels {
@@ -38,15 +38,15 @@ class DroppedModels {
     std::function<void(const std::string& message)> failed;
   };
 
-  DroppedModels(RenderDevice& device, Scene& scene, Camera& camera, Callbacks callbacks);
+  DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks);
   ~DroppedModels();  // stop() when not done
   DroppedModels(const DroppedModels&) = delete;
   DroppedModels& operator=(const DroppedModels&) = delete;
 
-  // Before the threads run: what is shown now, to be released when a drop replaces it. `model`
-  // is null for the start-up scene, whose `meshes` are given instead; `file` and `animations`
-  // are what a dropped .ani extends.
-  void setShown(std::shared_ptr<ModelView> model, std::vector<const MeshSet*> meshes, std::string file = {},
+  // Before the threads run: what is shown, which a drop replaces. The start-up scene's
+  // `startupMeshes` are given back when a model first takes its place; `file` and `animations`
+  // are what a dropped .ani extends (none for the start-up scene).
+  void setShown(std::vector<const MeshSet*> startupMeshes, std::string file = {},
                 std::vector<std::string> animations = {});
 
   // UI thread: loads the files of a drop, in order, on the loader thread (started on first use).
@@ -54,20 +54,17 @@ class DroppedModels {
   // shown one, which is then read again with them.
   void drop(std::vector<std::string> paths);
 
-  // Frame thread, before a frame's steps, with the Scene's lists to itself: runs the loader's
-  // texture loads, then puts a loaded model in place of the shown one (uploaded, framed for a
-  // `width` x `height` picture), releasing the old one's meshes and textures. Textures of a model
-  // that fails, or that a later one passes over before it is shown, are released too.
+  // Frame thread, before a frame, with the Scene's lists to itself: shows a loaded model (its
+  // model uploaded, framed for a `width` x `height` picture) in place of the shown one. A model
+  // loaded and passed over by a later one before it is shown is never uploaded.
   void frameHook(int32_t width, int32_t height);
 
-  // Any thread: the shown model view; null while the start-up scene is shown.
-  std::shared_ptr<ModelView> shown() const;
   // Any thread: the bar's extra text: a failed load's message for kMessageTime, else the shown
   // model's status.
   std::string barText() const;
 
-  // Once the frame thread has ended: refuses the loader's waiting device work and waits for
-  // the load in progress to end. Later drops are ignored.
+  // Once the frame thread has ended: waits for the load in progress to end. Later drops are
+  // ignored.
   void stop();
 
  private:
@@ -77,23 +74,20 @@ class DroppedModels {
   };
   void loaderLoop();
   void load(const Load& request);
-  bool onFrameThread(const std::function<void()>& work);
   // Shows `message` in the bar for kMessageTime and tells callbacks_.failed.
   void fail(const std::string& message);
 
   RenderDevice& device_;
+  ModelStage& stage_;
   Scene& scene_;
-  Camera& camera_;
   Callbacks callbacks_;
 
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable wake_;
   std::deque<std::vector<std::string>> drops_;
-  std::function<void()>* deviceWork_ = nullptr;  // the loader's, waiting for the frame thread
-  bool deviceWorkDone_ = false;
   bool stopping_ = false;
-  std::shared_ptr<ModelView> shown_, loaded_;
-  std::vector<const MeshSet*> shownMeshes_;
+  std::shared_ptr<ModelView> loaded_;
+  std::vector<const MeshSet*> startupMeshes_;
   std::string message_;
   std::chrono::steady_clock::time_point messageUntil_;
 

@@ -16,6 +16,7 @@
 #include "platform/uri_list.h"
 #include "platform/text.h"
 #include "render/frame_thread.h"
+#include "render/model_stage.h"
 #include "render/render_device.h"
 #include "scene/camera.h"
 #include "scene/model_view.h"
@@ -176,20 +177,47 @@ int RunHeadless(const HeadlessOptions& options) {
       return 1;
     }
   }
-  enterResourceFolder();
+  // A picture too large for the memory its targets may take is refused before anything is
+  // read; one beyond the device's own limit once the device is known.
   const bool showModel = !options.model.empty();
+  auto refusedSize = [&](uint32_t maxSide, const std::string& device) {
+    const PictureSize largest = LargestPicture(options.width, options.height, maxSide);
+    if (largest.width == options.width && largest.height == options.height) return false;
+    std::fprintf(stderr,
+                 "modelviewer: --size %dx%d is larger than %s can draw in %llu MiB of targets; the largest picture of "
+                 "that shape is %dx%d\n",
+                 options.width, options.height, device.c_str(), static_cast<unsigned long long>(kTargetBudgetBytes >> 20),
+                 largest.width, largest.height);
+    return true;
+  };
+  if (showModel && refusedSize(UINT32_MAX, "the viewer")) return 2;
+  // The model first: one that cannot be shown ends the run before a device is made.
+  std::shared_ptr<ModelView> modelView;
+  if (showModel) {
+    modelView = LoadModelView(options.model, options.animations, options.width, options.height);
+    if (!modelView) return 1;
+  }
+  enterResourceFolder();
   RenderDevice device;
   RenderDeviceOptions deviceOptions;
   deviceOptions.validation = options.validation;
+  deviceOptions.startupScene = !showModel;
   if (showModel) {
     deviceOptions.renderWidth = options.width;
     deviceOptions.renderHeight = options.height;
-    deviceOptions.shadowSize = kModelViewShadowSize;
   }
   std::string error;
   if (!device.create(deviceOptions, &error)) {
     std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
     return 1;
+  }
+  ModelStage stage(device);
+  if (showModel) {
+    if (refusedSize(device.limits().maxImageDimension2D, device.deviceName())) return 2;
+    if (!stage.create(options.width, options.height, &error) || !stage.show(modelView, &error)) {
+      std::fprintf(stderr, "%s: %s\n", options.model.c_str(), error.c_str());
+      return 1;
+    }
   }
 
   Scene scene;
@@ -198,13 +226,7 @@ int RunHeadless(const HeadlessOptions& options) {
   MainWindowLayout layout = computeMainWindowLayout(1920, 1080, 96);
   camera.aspect = cameraAspect(layout.mainWidth, layout.mainHeight);
   StartupScene contents;
-  ModelView modelView(&camera);
-  if (showModel) {
-    if (!LoadModelView(modelView, scene, camera, device, options.model, options.animations, options.width,
-                       options.height)) {
-      return 1;
-    }
-  } else if (!options.emptyScene) {
+  if (!showModel && !options.emptyScene) {
     LoadStartupScene(scene, camera, contents, device.textureLoader());
     if (!UploadStartupScene(device, contents, &error)) {
       std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
@@ -216,6 +238,7 @@ int RunHeadless(const HeadlessOptions& options) {
   view.renderDevice = &device;
   view.scene = &scene;
   view.camera = &camera;
+  view.modelStage = &stage;
   PictureReader picture(device);
   auto start = std::chrono::steady_clock::now();
   for (int64_t frame = 1; frame <= options.frames; ++frame) {
@@ -223,7 +246,11 @@ int RunHeadless(const HeadlessOptions& options) {
     for (const auto& hold : options.holds) {
       if (frame >= hold.first && frame <= hold.last) keys[hold.scanCode] = 0x80;
     }
-    scene.DispatchKeyboard(keys);
+    if (modelView) {
+      modelView->OnKeyboard(keys);
+    } else {
+      scene.DispatchKeyboard(keys);
+    }
     // The last frame's picture comes back in that frame's submission.
     const bool last = frame == options.frames && !options.screenshot.empty();
     if (!RenderOneFrame(view, last ? &picture : nullptr)) {
@@ -233,12 +260,13 @@ int RunHeadless(const HeadlessOptions& options) {
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (!options.screenshot.empty() &&
-      !writeScreenshot(picture, device.renderWidth(), device.renderHeight(), options.screenshot)) {
-    return 1;
+  if (!options.screenshot.empty()) {
+    const int32_t width = showModel ? options.width : device.renderWidth();
+    const int32_t height = showModel ? options.height : device.renderHeight();
+    if (!writeScreenshot(picture, width, height, options.screenshot)) return 1;
   }
   if (options.stats && showModel) {
-    PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), nullptr, &modelView});
+    PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), nullptr, modelView.get()});
   } else if (options.stats) {
     // One scene step per frame: replays of scripted keys stay deterministic.
     PrintRunStats(stdout, {options.frames, options.frames, seconds, device.deviceName(), contents.skeleton});

@@ -9,10 +9,14 @@
 
 #include "model/ani_reader.h"
 #include "model/model_data.h"
-#include "model/model_loader.h"
+#include "model/model_asset.h"
+#include "model/matrix_math.h"
+#include "model/model_format.h"
 #include "model/model_scene.h"
 #include "platform/text.h"
 #include "scene/collider_set.h"
+#include "scene/drawable_model.h"
+#include "scene/drawable_model.h"
 
 namespace {
 
@@ -408,6 +412,182 @@ struct InfoArgs {
   std::vector<std::string> animations;
 };
 
+const char* modeName(PrimitiveMode mode) {
+  return mode == PrimitiveMode::kTriangles ? "triangles" : mode == PrimitiveMode::kLines ? "lines" : "points";
+}
+
+const char* alphaName(AlphaMode mode) {
+  return mode == AlphaMode::kOpaque ? "OPAQUE" : mode == AlphaMode::kMask ? "MASK" : "BLEND";
+}
+
+void strings(Json& j, std::string_view name, const std::vector<std::string>& values) {
+  j.key(name);
+  j.beginArray();
+  for (const std::string& v : values) j.value(v.c_str());
+  j.end();
+}
+
+// A model of a format read straight into the drawable form: what it holds, and its scene as
+// the viewer places it (its instances in the viewer's Z-up frame, in the model's units).
+bool describeAsset(const InfoArgs& args, const ModelFormat& format, std::FILE* out) {
+  ModelAsset asset;
+  std::vector<std::filesystem::path> animations(args.animations.begin(), args.animations.end());
+  if (!readModelAsset(args.model, animations, asset)) return false;
+  Json j;
+  j.beginObject();
+  j.key("format");
+  j.value(std::string(format.name).c_str());
+  j.key("modelId");
+  j.value(asset.name.c_str());
+  j.key("generator");
+  j.value(asset.generator.c_str());
+  strings(j, "extensionsUsed", asset.extensionsUsed);
+  strings(j, "extensionsRequired", asset.extensionsRequired);
+  j.key("materials");
+  j.beginArray();
+  for (const MaterialDescription& m : asset.materials) {
+    j.beginObject();
+    j.key("name");
+    j.value(m.name.c_str());
+    j.key("baseColor");
+    j.numbers(m.baseColor);
+    j.key("metallic");
+    j.value(m.metallic);
+    j.key("roughness");
+    j.value(m.roughness);
+    j.key("emissive");
+    j.numbers(m.emissive);
+    j.key("alphaMode");
+    j.value(alphaName(m.alphaMode));
+    j.key("doubleSided");
+    j.value(m.doubleSided);
+    j.key("unlit");
+    j.value(m.unlit);
+    j.key("baseColorImage");
+    j.value(m.baseColorTexture.image);
+    j.key("normalImage");
+    j.value(m.normalTexture.image);
+    strings(j, "extensions", m.extensions);
+    j.end();
+  }
+  j.end();
+  j.key("images");
+  j.beginArray();
+  for (const ImageSource& image : asset.images) {
+    j.beginObject();
+    j.key("name");
+    j.value(image.name.c_str());
+    j.key("embedded");
+    j.value(image.inMemory());
+    j.key("mimeType");
+    j.value(image.mimeType.c_str());
+    j.end();
+  }
+  j.end();
+  j.key("meshes");
+  j.beginArray();
+  for (const Mesh& mesh : asset.meshes) {
+    j.beginObject();
+    j.key("name");
+    j.value(mesh.name.c_str());
+    j.key("primitives");
+    j.beginArray();
+    for (const MeshPrimitive& p : mesh.primitives) {
+      j.beginObject();
+      j.key("mode");
+      j.value(modeName(p.mode));
+      j.key("vertices");
+      j.value(static_cast<int64_t>(p.vertexCount()));
+      j.key("elements");
+      j.value(static_cast<int64_t>(p.elementCount()));
+      j.key("material");
+      j.value(p.material);
+      j.key("morphTargets");
+      j.value(static_cast<int64_t>(p.targets.size()));
+      j.end();
+    }
+    j.end();
+    j.end();
+  }
+  j.end();
+  j.key("skins");
+  j.value(static_cast<int64_t>(asset.skins.size()));
+  j.key("animations");
+  j.beginArray();
+  for (const AnimationClip& clip : asset.animations) {
+    j.beginObject();
+    j.key("name");
+    j.value(clip.name.c_str());
+    j.key("channels");
+    j.value(static_cast<int64_t>(clip.channels.size()));
+    j.key("duration");
+    j.value(clip.duration());
+    j.end();
+  }
+  j.end();
+  j.key("lights");
+  j.value(static_cast<int64_t>(asset.lights.size()));
+  j.key("cameras");
+  j.value(static_cast<int64_t>(asset.cameras.size()));
+  static constexpr const char* kAxes[] = {"X_UP", "Y_UP", "Z_UP"};
+  const char* upAxis = kAxes[static_cast<int>(asset.upAxis)];
+  const double unitMeter = asset.metresPerUnit;
+  const int64_t nodes = static_cast<int64_t>(asset.nodes.size());
+  DrawableModel model;
+  // The scene as it is drawn, its images left undecoded: --info needs no pixels.
+  buildDrawableModel(std::move(asset), model, false);  // one that draws nothing has its line
+  ModelPose pose;
+  RestPose(model, pose);
+  ComposeWorlds(model, pose);
+  j.key("scene");
+  j.beginObject();
+  j.key("upAxis");
+  j.value(upAxis);
+  j.key("unitMeter");
+  if (unitMeter > 0) {
+    j.value(unitMeter);
+  } else {
+    j.null();
+  }
+  j.key("nodes");
+  j.value(nodes);
+  j.key("instances");
+  j.beginArray();
+  for (const DrawableInstance& instance : model.instances) {
+    j.beginObject();
+    j.key("node");
+    j.value(model.nodes[static_cast<std::size_t>(instance.node)].name.c_str());
+    j.key("mesh");
+    j.value(model.meshes[static_cast<std::size_t>(instance.mesh)].name.c_str());
+    j.key("skinned");
+    j.value(instance.skin >= 0);
+    // Row by row for column vectors, translation in the last column, as a document's scene gives it.
+    j.key("world");
+    j.numbers(TransposeMatrix(InstanceWorld(model, pose, instance)));
+    j.end();
+  }
+  j.end();
+  j.key("triangles");
+  j.value(model.drawnElements(PrimitiveMode::kTriangles));
+  j.key("bounds");
+  if (model.bounds.empty) {
+    j.null();
+  } else {
+    j.beginObject();
+    j.key("min");
+    j.numbers(model.bounds.min);
+    j.key("max");
+    j.numbers(model.bounds.max);
+    j.end();
+  }
+  j.end();
+  j.end();
+  const std::string json = j.take();
+  std::fwrite(json.data(), 1, json.size(), out);
+  std::fflush(out);
+  return true;
+}
+
 std::optional<InfoArgs> parseArgs(const std::vector<std::string>& args, std::string& problem) {
   InfoArgs parsed;
   bool haveModel = false;
@@ -447,14 +627,22 @@ int runInfoCommand(const std::vector<std::string>& args, std::FILE* out) {
     return 2;
   }
 
+  std::string why;
+  const ModelFormat* format = formatOfFile(parsed->model, &why);
+  if (format == nullptr) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  }
+  if (format->readData == nullptr) return describeAsset(*parsed, *format, out) ? 0 : 1;
   ModelData model;
   ColliderSet colliders;
-  // The collider file is read while the model's folder is current, as its path is relative to
-  // that folder; a model that names none has no colliders.
-  bool read = loadModelFile(model, parsed->model, [&] {
-    if (!model.colliderFilePath.empty()) ReadColliderFile(colliders, text::portablePath(model.colliderFilePath));
-  });
-  if (!read) return 1;
+  if (!format->readData(model, parsed->model)) return 1;
+  // The collider file's path is relative to the model's folder; a model that names none has
+  // no colliders.
+  if (!model.colliderFilePath.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(parsed->model).parent_path();
+    ReadColliderFile(colliders, (folder / text::portablePath(model.colliderFilePath)).string());
+  }
   for (const std::string& animation : parsed->animations) readAni(model, animation);
 
   Json j;

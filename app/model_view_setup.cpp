@@ -1,47 +1,31 @@
 #include "app/model_view_setup.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
-#include "render/render_device.h"
-#include "scene/camera.h"
+#include "render/model_renderer.h"
+#include "scene/drawable_model.h"
 #include "scene/model_view.h"
-#include "scene/scene.h"
 
-bool LoadModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, const std::string& model,
-                   const std::vector<std::string>& animations, int32_t width, int32_t height) {
-  SetModelViewSize(view, camera, width, height);
+std::shared_ptr<ModelView> LoadModelView(const std::string& model, const std::vector<std::string>& animations,
+                                         int32_t width, int32_t height) {
   std::vector<std::filesystem::path> files(animations.begin(), animations.end());
-  if (!view.Load(model, files, device.textureLoader())) {
-    device.releaseTextures(view.loadedTextures());
-    return false;
-  }
-  std::string error;
-  if (ShowModelView(view, scene, camera, device, width, height, &error)) return true;
-  std::fprintf(stderr, "%s: %s\n", model.c_str(), error.c_str());
-  return false;
+  std::shared_ptr<DrawableModel> drawable = loadDrawableModel(model, files);
+  if (!drawable) return nullptr;
+  auto view = std::make_shared<ModelView>(std::move(drawable));
+  view->SetViewport(width, height);
+  return view;
 }
 
-bool ShowModelView(ModelView& view, Scene& scene, Camera& camera, RenderDevice& device, int32_t width,
-                   int32_t height, std::string* error) {
-  const std::vector<const MeshSet*> meshes = view.drawnMeshSets();
-  for (const MeshSet* mesh : meshes) {
-    if (device.upload(*mesh, error)) continue;
-    for (const MeshSet* uploaded : meshes) device.release(*uploaded);
-    device.releaseTextures(view.loadedTextures());
-    return false;
-  }
-  scene.RemoveAll();
-  SetModelViewSize(view, camera, width, height);
-  view.AddTo(scene);
-  view.Update();  // the camera set before the first frame
-  return true;
-}
-
-void SetModelViewSize(ModelView& view, Camera& camera, int32_t width, int32_t height) {
-  if (width <= 0 || height <= 0) return;
-  camera.width = width;
-  camera.height = height;
-  camera.aspect = static_cast<float>(width) / static_cast<float>(height);
-  view.SetViewport(width, height);
+PictureSize LargestPicture(int32_t width, int32_t height, uint32_t maxSide) {
+  double scale = 1;
+  scale = std::min(scale, static_cast<double>(maxSide) / width);
+  scale = std::min(scale, static_cast<double>(maxSide) / height);
+  auto fits = [&](double s) {
+    const auto w = static_cast<int32_t>(width * s), h = static_cast<int32_t>(height * s);
+    return w >= 1 && h >= 1 && ModelRenderer::targetBytes(w, h) <= kTargetBudgetBytes;
+  };
+  while (scale > 0 && !fits(scale)) scale *= 0.99;
+  return {std::max(1, static_cast<int32_t>(width * scale)), std::max(1, static_cast<int32_t>(height * scale))};
 }

@@ -5,7 +5,6 @@
 #include "platform/text.h"
 #include "scene/camera.h"
 #include "scene/character.h"
-#include "scene/mesh_set.h"
 #include "scene/model_view.h"
 
 namespace {
@@ -54,9 +53,9 @@ void PrintRunStats(std::FILE* out, const RunStats& stats) {
     std::fprintf(out, ", \"distance\": ");
     jsonNumber(out, orbit.distance);
     std::fprintf(out, ", \"fieldOfView\": ");
-    jsonNumber(out, m.camera != nullptr ? m.camera->fieldOfView : 45.0);
+    jsonNumber(out, m.fieldOfView());
     std::fprintf(out, ", \"aspect\": ");
-    jsonNumber(out, m.camera != nullptr ? m.camera->aspect : 1.0);
+    jsonNumber(out, m.aspect());
     std::fprintf(out, "}, \"animation\": \"%s\", \"animations\": %d}", m.StatusText().c_str(), m.animationCount());
   } else if (stats.skeleton != nullptr && stats.skeleton->meshSet != nullptr) {
     const CSkelton& s = *stats.skeleton;

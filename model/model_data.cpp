@@ -74,3 +74,11 @@ int32_t ModelScene::addNameList(std::vector<std::u16string> names) {
   nameLists.push_back(std::move(names));
   return static_cast<int32_t>(nameLists.size() - 1);
 }
+
+const FloatArray* SceneGeometry::findArray(const Geometry& geometry, std::u16string_view id) const {
+  if (id.empty()) return nullptr;
+  for (const auto& array : ownArrays) {
+    if (array->id == id) return array.get();
+  }
+  return geometry.findFloatArray(id);
+}

@@ -148,6 +148,14 @@ struct ScenePrimitive {
 struct SceneGeometry {
   std::vector<ScenePrimitive> primitives;
   std::vector<std::unique_ptr<PolygonData>> ownLists;  // those `primitives` alone refer to
+  // Inputs that the vertices element lists beside the positions, indexed like them: the ids of
+  // their float arrays, empty for none.
+  std::u16string vertexNormalId, vertexColorId, vertexTexId;
+  // Four-component sources (RGBA colours), which the geometry's record keeps without values.
+  std::vector<std::unique_ptr<FloatArray>> ownArrays;
+
+  // The float array `id` of these or of `geometry`'s own, or null.
+  const FloatArray* findArray(const Geometry& geometry, std::u16string_view id) const;
 };
 
 // One placement of a geometry. Names are kept once in the scene's lists and referred to by
@@ -164,6 +172,36 @@ struct SceneInstance {
   int32_t joints = -1;
   bool skinned = false;    // through a controller: drawn at its bind shape, moved by `joints`
   Matrix4 world = kIdentityMatrix;  // node to the Z-up scene frame
+  // Where the scene keeps its node tree (ModelScene::placedNodes): the placement of the node
+  // that holds the instance; skinned only, the skin's inverse bind matrices (in
+  // ModelScene::skins) and per joint its node's placement (in ModelScene::placementLists, -1:
+  // not found). -1 where there is no tree.
+  int32_t placed = -1;
+  int32_t skin = -1;
+  int32_t jointPlacements = -1;
+};
+
+// One placement of a visual scene node in the tree that animated and skinned documents keep:
+// a node placed again by instance_node is placed once more.
+struct ScenePlacedNode {
+  int32_t parent = -1;  // in ModelScene::placedNodes, parents first; -1 for the tree's root
+  int32_t node = -1;    // in ModelScene::nodeIds; -1 for the root
+  Matrix4 world = kIdentityMatrix;  // as SceneInstance::world
+};
+
+// What a material's effect says beyond the diffuse colour and texture of its record: the
+// other Phong colours, and the diffuse texture's image where the record found none because
+// the effect names the image itself rather than a sampler.
+struct SceneMaterial {
+  std::u16string name;  // Material::name
+  float ambient[4] = {0, 0, 0, 1}, specular[4] = {0, 0, 0, 1}, emission[4] = {0, 0, 0, 1};
+  float shininess = 0;
+  std::u16string textureId;  // Texture::id, empty when the record's own textureName stands
+};
+
+// A skin's inverse bind matrices, one per joint, as the file writes them.
+struct SceneSkin {
+  std::vector<Matrix4> inverseBinds;
 };
 
 // An image as the scene resolves its path.
@@ -182,9 +220,16 @@ struct ModelScene {
   std::vector<std::u16string> nodeIds;                  // SceneInstance::node
   std::vector<std::vector<std::u16string>> nameLists;  // SceneInstance::materials and joints
   std::vector<SceneImage> images;
+  std::vector<SceneMaterial> materials;  // one per material of the model, in its order
   // Tracks of animated nodes' local matrices (target: the node id), one set per clip, then
   // "ColladaAnim_001" for the animations in no clip.
   std::vector<std::unique_ptr<AnimationSet>> animations;
+  // The node tree, kept when the document has controllers or animations, whose joints and
+  // animated nodes move what lies under them: every placement of a node, parents first; the
+  // first is the root, which turns the document's up axis to Z (its world).
+  std::vector<ScenePlacedNode> placedNodes;
+  std::vector<SceneSkin> skins;
+  std::vector<std::vector<int32_t>> placementLists;  // SceneInstance::jointPlacements
 
   const std::u16string& nodeIdOf(const SceneInstance& instance) const;  // empty for none
   std::span<const std::u16string> materialsOf(const SceneInstance& instance) const;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,14 +32,9 @@ ssize_t readUpTo(int fd, void* to, std::size_t count) {
 
 template <class Bytes>
 bool readWhole(const std::filesystem::path& path, Bytes& out, std::string* why, uint64_t limit) {
-  const int fd = openRegularFile(path, why);
+  uint64_t size = 0;
+  const int fd = openRegularFile(path, why, &size);
   if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return fail(why, std::strerror(errno));
-  }
-  const auto size = static_cast<uint64_t>(st.st_size);
   if (size > limit) {
     ::close(fd);
     return fail(why, "is larger than " + std::to_string(limit) + " bytes");
@@ -55,7 +51,7 @@ bool readWhole(const std::filesystem::path& path, Bytes& out, std::string* why, 
 
 }  // namespace
 
-int openRegularFile(const std::filesystem::path& path, std::string* why) {
+int openRegularFile(const std::filesystem::path& path, std::string* why, uint64_t* size) {
   // Without blocking: opening a FIFO for reading would wait for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
@@ -70,8 +66,7 @@ int openRegularFile(const std::filesystem::path& path, std::string* why) {
     fail(why, directory ? "is a directory" : "is not a regular file");
     return -1;
   }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
   return fd;
 }
 
@@ -86,13 +81,10 @@ bool readRegularFile(const std::filesystem::path& path, std::string& out, std::s
 
 bool readFileHead(const std::filesystem::path& path, std::size_t count, std::vector<uint8_t>& out, uint64_t& size,
                   std::string* why) {
-  const int fd = openRegularFile(path, why);
+  const int fd = openRegularFile(path, why, &size);
   if (fd < 0) return false;
-  struct stat st {};
-  ::fstat(fd, &st);
-  size = static_cast<uint64_t>(st.st_size);
-  out.resize(count);
-  ssize_t got = readUpTo(fd, out.data(), count);
+  out.resize(static_cast<std::size_t>(std::min<uint64_t>(count, size)));
+  ssize_t got = readUpTo(fd, out.data(), out.size());
   const int error = errno;
   ::close(fd);
   if (got < 0) return fail(why, std::strerror(error));

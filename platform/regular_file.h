@@ -13,10 +13,10 @@
 
 namespace platform {
 
-// Opens `path` for reading when it is a regular file. Returns the descriptor (close-on-exec,
-// blocking again once open), or -1 with the reason in `why` (the system's message, "is a
-// directory" or "is not a regular file").
-int openRegularFile(const std::filesystem::path& path, std::string* why);
+// Opens `path` for reading when it is a regular file. Returns the descriptor (close-on-exec;
+// not blocking plays no part for a regular file) and its size in `size` when given, or -1 with
+// the reason in `why` (the system's message, "is a directory" or "is not a regular file").
+int openRegularFile(const std::filesystem::path& path, std::string* why, uint64_t* size = nullptr);
 
 // The whole of the regular file at `path` in `out`, at most `limit` bytes. False, with the
 // reason in `why`, when it cannot be opened or read, or is larger than `limit`.

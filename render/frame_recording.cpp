@@ -280,3 +280,13 @@ bool RenderDevice::renderFrame(const FrameDrawLists& lists,
   firstFrame_ = false;
   return ok;
 }
+
+bool RenderDevice::renderRecorded(const std::function<const GpuImage&(VkCommandBuffer)>& record,
+                                  const std::function<void(VkCommandBuffer, const GpuImage&)>& afterPicture) {
+  bool ok = recordSubmitAndWait(commandBuffers_[0], [&](VkCommandBuffer cmd) {
+    const GpuImage& picture = record(cmd);
+    if (afterPicture) afterPicture(cmd, picture);
+  });
+  ++fenceValue_;
+  return ok;
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "render/model_stage.h"
 #include "render/render_device.h"
 #include "scene/camera.h"
 #include "scene/scene.h"
@@ -64,7 +65,8 @@ void followRequestedSize(DisplayView& view) {
   const auto width = static_cast<int32_t>(requested >> 32), height = static_cast<int32_t>(requested & 0xFFFFFFFFu);
   std::string error;
   if (width <= 0 || height <= 0) return;  // a minimized window keeps the last size
-  if (!view.renderDevice->resize(width, height, &error)) {
+  if (!view.renderDevice->resize(width, height, &error) ||
+      (view.modelStage != nullptr && view.modelStage->shown() && !view.modelStage->resize(width, height, &error))) {
     std::fprintf(stderr, "Error: %s\n", error.c_str());
     return;
   }
@@ -80,16 +82,23 @@ bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   Scene& scene = *view.scene;
   // The draw lists are rebuilt for the visibility flags and for lists the hook changed.
   thread_local FrameDrawLists lists;
+  bool modelShown = false;
   {
     std::lock_guard<std::mutex> lock(view.sceneMutex);
     if (view.beforeFrame) view.beforeFrame();
-    for (int i = 0; i < steps; ++i) {
+    // The hook may have put a model in the start-up scene's place, whose targets are gone.
+    modelShown = view.modelStage != nullptr && view.modelStage->shown();
+    for (int i = 0; i < steps && !modelShown; ++i) {
       scene.UpdateObjects();
       scene.AdvanceAnimationClocks(view.frameTick);
       scene.UpdatePoses();
       scene.LateUpdateObjects();
     }
-    CollectDrawLists(scene, lists);
+    if (!modelShown) CollectDrawLists(scene, lists);
+  }
+  if (modelShown) {
+    // The scene's steps are a sixtieth of a second each: the model's clock keeps to them.
+    return view.modelStage->renderFrame(steps / static_cast<double>(StepPacer::kStepsPerSecond), presenter);
   }
   RenderDevice& device = *view.renderDevice;
   view.camera->UpdateSceneView(device.frameConstants(), device.frameConstantsMapped());
@@ -102,11 +111,16 @@ bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   return ok;
 }
 
-bool PictureReader::acquire() { return device_.prepareReadBack(); }
+bool PictureReader::acquire() { return true; }
 
-void PictureReader::recordPresent(VkCommandBuffer cmd, const GpuImage&) { device_.recordReadBack(cmd); }
+void PictureReader::recordPresent(VkCommandBuffer cmd, const GpuImage& picture) {
+  read_ = device_.prepareReadBack(picture);
+  if (read_) device_.recordReadBack(cmd, picture);
+}
 
-void PictureReader::present() { device_.copyReadBack(rgba); }
+void PictureReader::present() {
+  if (read_) device_.copyReadBack(rgba);
+}
 
 int FrameThread(DisplayView& view, FramePresenter* presenter) {
   FrameRateMeter meter;

@@ -13,23 +13,14 @@
 
 #include <vulkan/vulkan.h>
 
+#include "render/frame_presenter.h"
+
 class Camera;
+class ModelStage;
 class RenderDevice;
 class Scene;
 struct FrameDrawLists;
 struct GpuImage;
-
-// Where a frame goes after the composite pass: a window's swapchain, say.
-class FramePresenter {
- public:
-  virtual ~FramePresenter() = default;
-  // Gets an image to present into; false when there is none this frame (a minimized window).
-  virtual bool acquire() = 0;
-  // Records the copy of the back buffer (in the transfer-source layout) into that image.
-  virtual void recordPresent(VkCommandBuffer cmd, const GpuImage& backBuffer) = 0;
-  // Presents the image once the frame's commands have completed.
-  virtual void present() = 0;
-};
 
 // Takes the frame's picture back to the host: given as a frame's presenter, it records the copy
 // after the composite pass, and once the frame is done the picture is in `rgba`.
@@ -44,6 +35,7 @@ class PictureReader : public FramePresenter {
 
  private:
   RenderDevice& device_;
+  bool read_ = false;
 };
 
 // Frames per second over windows of a little more than a second, on a millisecond clock that
@@ -91,6 +83,8 @@ struct DisplayView {
   RenderDevice* renderDevice = nullptr;
   Scene* scene = nullptr;
   Camera* camera = nullptr;
+  // The model view's stage: while it shows a model, frames draw it in place of the Scene.
+  ModelStage* modelStage = nullptr;
   int32_t frameTick = 1;
   int32_t windowWidth = 0, windowHeight = 0;
   int32_t renderWidth = 1920, renderHeight = 1080;

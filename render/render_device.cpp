@@ -53,15 +53,7 @@ RenderDevice::~RenderDevice() {
       destroyImage(*image);
     }
     for (GpuBuffer* buffer : {&frameConstantBuffer_, &quad_, &ring_, &readback_, &textureStaging_}) destroyBuffer(*buffer);
-    for (VkPipeline p : pipelines_) vkDestroyPipeline(device_, p, nullptr);
-    vkDestroyPipeline(device_, unshadowedGround_, nullptr);
-    for (int i = 0; i < 6; ++i) {
-      vkDestroyShaderModule(device_, vertexShaders_[i], nullptr);
-      vkDestroyShaderModule(device_, pixelShaders_[i], nullptr);
-    }
-    vkDestroyPipelineLayout(device_, pipelineLayout_, nullptr);
-    vkDestroyDescriptorSetLayout(device_, setLayout_, nullptr);
-    vkDestroySampler(device_, sampler_, nullptr);
+    destroyPipelines();
     vkDestroyFence(device_, fence_, nullptr);
     vkDestroyCommandPool(device_, commandPool_, nullptr);
     vkDestroyDevice(device_, nullptr);
@@ -117,7 +109,37 @@ bool RenderDevice::create(const RenderDeviceOptions& options, std::string* error
   std::memcpy(quad_.mapped, kQuad, sizeof kQuad);
   if (!createBuffer(kRingBytes, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, true, ring_, error)) return false;
 
+  if (!options_.startupScene) return true;
   return createTargets(error) && createPipelines(error);
+}
+
+void RenderDevice::destroyPipelines() {
+  for (VkPipeline& p : pipelines_) {
+    vkDestroyPipeline(device_, p, nullptr);
+    p = VK_NULL_HANDLE;
+  }
+  vkDestroyPipeline(device_, unshadowedGround_, nullptr);
+  unshadowedGround_ = VK_NULL_HANDLE;
+  for (int i = 0; i < 6; ++i) {
+    vkDestroyShaderModule(device_, vertexShaders_[i], nullptr);
+    vkDestroyShaderModule(device_, pixelShaders_[i], nullptr);
+    vertexShaders_[i] = pixelShaders_[i] = VK_NULL_HANDLE;
+  }
+  vkDestroyPipelineLayout(device_, pipelineLayout_, nullptr);
+  vkDestroyDescriptorSetLayout(device_, setLayout_, nullptr);
+  vkDestroySampler(device_, sampler_, nullptr);
+  pipelineLayout_ = VK_NULL_HANDLE;
+  setLayout_ = VK_NULL_HANDLE;
+  sampler_ = VK_NULL_HANDLE;
+}
+
+void RenderDevice::releaseStartupTargets() {
+  if (!options_.startupScene) return;
+  vkDeviceWaitIdle(device_);
+  destroySizedTargets();
+  destroyImage(fallbackTexture_);
+  destroyPipelines();
+  options_.startupScene = false;
 }
 
 bool RenderDevice::createInstance(std::string* error) {
@@ -257,6 +279,7 @@ bool RenderDevice::chooseDevice(std::string* error) {
     cpuDevice_ = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
     if (cpuDevice_) keepFreedMemoryForReuse();
     uniformAlignment_ = std::max<VkDeviceSize>(props.limits.minUniformBufferOffsetAlignment, 16);
+    limits_ = props.limits;
     vkGetDeviceQueue(device_, family, 0, &queue_);
     vkGetPhysicalDeviceMemoryProperties(physical_, &memoryProperties_);
     pushDescriptorSet_ = reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(

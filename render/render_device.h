@@ -81,6 +81,9 @@ struct RenderDeviceOptions {
   // Every receiver looks up the shadow map, even where no shadow can reach: the picture is the
   // same, slower; for comparing the two.
   bool shadowLookUpEverywhere = false;
+  // The start-up scene's targets and pipelines are made: a device that only ever shows a model
+  // (headless, or a model asked for on the command line) does without them.
+  bool startupScene = true;
   bool validation = false;              // Khronos validation with synchronization checks
   // Instance extensions a window system needs (e.g. surface creation); empty for headless.
   std::vector<const char*> instanceExtensions;
@@ -133,15 +136,45 @@ class RenderDevice {
   bool renderFrame(const FrameDrawLists& lists,
                    const std::function<void(VkCommandBuffer, const GpuImage&)>& afterComposite = {});
 
-  // Reading the back buffer back, in steps so that a frame records it after its composite pass
-  // (see PictureReader) and a picture costs no submission of its own: the host buffer made
-  // ready, the copy recorded, and, once the GPU is done, the RGBA rows taken (top row first).
-  bool prepareReadBack();
-  void recordReadBack(VkCommandBuffer cmd);
+  // Reading a frame's picture back, in steps so that a frame records it after its last pass
+  // (see PictureReader) and costs no submission of its own: the host buffer made ready for the
+  // picture (prepareReadBack, below), the copy recorded, and, once the GPU is done, the RGBA
+  // rows taken (top row first).
   void copyReadBack(std::vector<uint8_t>& rgba) const;
+
+  // Records a frame of another renderer (the model view's, render/model_stage.h) with `record`,
+  // which returns the picture it drew (left in the transfer-source layout), then as
+  // renderFrame does: `afterPicture` with that picture, submitted and waited for.
+  bool renderRecorded(const std::function<const GpuImage&(VkCommandBuffer)>& record,
+                      const std::function<void(VkCommandBuffer, const GpuImage&)>& afterPicture = {});
+
+  // Gives back the start-up scene's targets and pipelines' memory once a model has taken its
+  // place for good.
+  void releaseStartupTargets();
 
   // Number of validation messages reported so far (always 0 without validation).
   int validationMessages() const;
+
+  // For the renderers built on the device (render/gpu_model.h, render/model_renderer.h):
+  // memory, buffers and images, one-off submissions, and the device's facts.
+  bool createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible, GpuBuffer& out,
+                    std::string* error);
+  bool createImage(uint32_t width, uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                   VkImageAspectFlags aspect, GpuImage& out, std::string* error);
+  void destroyBuffer(GpuBuffer& b);
+  void destroyImage(GpuImage& i);
+  uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;
+  const VkPhysicalDeviceMemoryProperties& memoryProperties() const { return memoryProperties_; }
+  const VkPhysicalDeviceLimits& limits() const { return limits_; }
+  // Records with `record`, submits and waits for the GPU: uploads and one-off work.
+  bool submitAndWait(const std::function<void(VkCommandBuffer)>& record);
+  PFN_vkCmdPushDescriptorSetKHR pushDescriptorSetFunction() const { return pushDescriptorSet_; }
+  const std::string& shaderFolder() const { return options_.shaderFolder; }
+  // Whether the device can read a picture of `width` x `height` back (prepareReadBack with an
+  // image of that size).
+  bool prepareReadBack(const GpuImage& picture);
+  // The picture in the transfer-source layout.
+  void recordReadBack(VkCommandBuffer cmd, const GpuImage& picture);
 
   int32_t renderWidth() const { return options_.renderWidth; }
   int32_t renderHeight() const { return options_.renderHeight; }
@@ -161,16 +194,9 @@ class RenderDevice {
   bool createSizedTargets(std::string* error);
   void destroySizedTargets();
   bool createPipelines(std::string* error);
-  bool createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible, GpuBuffer& out,
-                    std::string* error);
-  bool createImage(uint32_t width, uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                   VkImageAspectFlags aspect, GpuImage& out, std::string* error);
-  void destroyBuffer(GpuBuffer& b);
-  void destroyImage(GpuImage& i);
+  void destroyPipelines();
   // Destroys `texture` unless an uploaded mesh draws with it; the GPU must be idle.
   void releaseIfUndrawn(const GpuTexture* texture);
-  uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;
-  bool submitAndWait(const std::function<void(VkCommandBuffer)>& record);
   bool recordSubmitAndWait(VkCommandBuffer cmd, const std::function<void(VkCommandBuffer)>& record);
 
   void recordFrame(VkCommandBuffer cmd, const FrameDrawLists& lists);
@@ -199,6 +225,7 @@ class RenderDevice {
   std::string deviceName_;
   bool cpuDevice_ = false;
   VkPhysicalDeviceMemoryProperties memoryProperties_{};
+  VkPhysicalDeviceLimits limits_{};
   VkDeviceSize uniformAlignment_ = 256;
   PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet_ = nullptr;
 
@@ -212,6 +239,7 @@ class RenderDevice {
           shadowSlot_ = -1, frameConstantsSlot_ = -1;
   GpuImage fallbackTexture_;  // what t0 shows before any texture is bound
   GpuBuffer frameConstantBuffer_, quad_, ring_, readback_, textureStaging_;
+  uint32_t readbackWidth_ = 0, readbackHeight_ = 0;  // of the picture last read back
   VkDeviceSize ringUsed_ = 0;
   bool ringExhausted_ = false;
   FrameConstantImage frameConstantImage_{};

@@ -46,12 +46,16 @@ void RenderDevice::destroySizedTargets() {
     slots_.release(*slot);
     *slot = -1;
   }
-  destroyBuffer(readback_);  // sized for the old back buffer
 }
 
 bool RenderDevice::resize(int32_t width, int32_t height, std::string* error) {
   if (width <= 0 || height <= 0) return fail(error, "cannot render an empty picture");
   if (width == options_.renderWidth && height == options_.renderHeight) return true;
+  if (!options_.startupScene) {  // nothing of this device's own follows the size
+    options_.renderWidth = width;
+    options_.renderHeight = height;
+    return true;
+  }
   vkDeviceWaitIdle(device_);
   destroySizedTargets();
   options_.renderWidth = width;
@@ -89,18 +93,21 @@ bool RenderDevice::createTargets(std::string* error) {
   return ok || fail(error, "cannot initialise the render targets");
 }
 
-bool RenderDevice::prepareReadBack() {
+bool RenderDevice::prepareReadBack(const GpuImage& picture) {
+  const VkDeviceSize bytes = static_cast<VkDeviceSize>(picture.width) * picture.height * 4;
+  if (readback_.buffer != VK_NULL_HANDLE && readback_.size >= bytes) return true;
+  destroyBuffer(readback_);
   std::string error;
-  return readback_.buffer != VK_NULL_HANDLE ||
-         createBuffer(static_cast<VkDeviceSize>(backBuffer_.width) * backBuffer_.height * 4,
-                      VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, readback_, &error);
+  return createBuffer(bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, readback_, &error);
 }
 
-void RenderDevice::recordReadBack(VkCommandBuffer cmd) {
+void RenderDevice::recordReadBack(VkCommandBuffer cmd, const GpuImage& picture) {
+  readbackWidth_ = picture.width;
+  readbackHeight_ = picture.height;
   VkBufferImageCopy region{};
   region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-  region.imageExtent = {backBuffer_.width, backBuffer_.height, 1};
-  vkCmdCopyImageToBuffer(cmd, backBuffer_.image, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, readback_.buffer, 1, &region);
+  region.imageExtent = {picture.width, picture.height, 1};
+  vkCmdCopyImageToBuffer(cmd, picture.image, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, readback_.buffer, 1, &region);
   auto toHost = vkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
   toHost.srcStageMask = VK_PIPELINE_STAGE_2_COPY_BIT;
   toHost.srcAccessMask = VK_ACCESS_2_TRANSFER_WRITE_BIT;
@@ -113,6 +120,6 @@ void RenderDevice::recordReadBack(VkCommandBuffer cmd) {
 }
 
 void RenderDevice::copyReadBack(std::vector<uint8_t>& rgba) const {
-  rgba.resize(static_cast<std::size_t>(backBuffer_.width) * backBuffer_.height * 4);
-  std::memcpy(rgba.data(), readback_.mapped, rgba.size());
+  rgba.resize(static_cast<std::size_t>(readbackWidth_) * readbackHeight_ * 4);
+  if (readback_.mapped != nullptr) std::memcpy(rgba.data(), readback_.mapped, rgba.size());
 }

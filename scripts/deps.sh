@@ -23,11 +23,11 @@ MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev gls
                     libsimdjson-dev libmeshoptimizer-dev libdraco-dev libwebp-dev libtiff-dev libassimp-dev)
 # What the test build adds: clang with its sanitizer and fuzzer runtimes, GoogleTest,
 # Google Benchmark, the locale sources for the comma-decimal locale test, the freedesktop
-# tools that check the installed desktop entry and file types, and the model files of other
-# tools that the readers are tested on.
+# tools that check the installed desktop entry and file types, the model files of other tools
+# that the readers are tested on, and Node.js for glTF-Transform, which checks the glTF reader.
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales
-                  desktop-file-utils shared-mime-info libglib2.0-bin assimp-testmodels)
+                  desktop-file-utils shared-mime-info libglib2.0-bin assimp-testmodels nodejs npm)
 # What only the benchmarks need.
-MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev libtinygltf-dev)
+MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev libtinygltf-dev nlohmann-json3-dev)
 # What running the viewer without a display, and the end-to-end tests, need.
 MV_VIRTUAL_DISPLAY_PACKAGES=(xvfb xdotool x11-utils imagemagick openbox)

@@ -58,6 +58,8 @@ void readSceneGeometries(const ImportContext& context, ModelScene& scene);
 void readSceneInstances(const ImportContext& context, ModelScene& scene);
 // the images' paths, resolved from the document's folder;
 void readSceneImages(const ImportContext& context, ModelScene& scene);
+// the materials' other colours;
+void readSceneMaterials(const ImportContext& context, ModelScene& scene);
 // the animated nodes' tracks.
 void readNodeAnimations(const ImportContext& context, ModelScene& scene);
 

@@ -372,6 +372,33 @@ bool makesGeometry(pugi::xml_node element) {
   return element.attribute("id") && vertices && vertices.attribute("id");
 }
 
+// What the vertices element gives beside the positions, and the four-component sources the
+// record keeps without values: vertex colours are mostly written so.
+void readVertexInputs(pugi::xml_node mesh, const Geometry& geometry, SceneGeometry& scene) {
+  for (pugi::xml_node input = mesh.child("vertices").child("input"); input; input = input.next_sibling("input")) {
+    std::string_view semantic = input.attribute("semantic").value();
+    std::u16string source = nameOf(reference(input.attribute("source").value()));
+    if (semantic == "NORMAL") scene.vertexNormalId = source;
+    else if (semantic == "COLOR") scene.vertexColorId = source;
+    else if (semantic == "TEXCOORD" && scene.vertexTexId.empty()) scene.vertexTexId = source;
+  }
+  for (pugi::xml_node source = mesh.child("source"); source; source = source.next_sibling("source")) {
+    pugi::xml_node floats = source.child("float_array");
+    const int32_t stride = intAttribute(firstAlong(source, {"technique_common", "accessor"}), "stride");
+    const int32_t count = intAttribute(floats, "count");
+    if (stride != 4 || count < 1) continue;
+    const FloatArray* kept = geometry.findFloatArray(nameOf(source.attribute("id").value()));
+    if (kept != nullptr && kept->hasValues) continue;
+    auto array = std::make_unique<FloatArray>();
+    array->id = nameOf(source.attribute("id").value());
+    array->tupleSize = 4;
+    array->hasValues = true;
+    appendFloats(textOf(floats), count, array->values);
+    array->values.resize((array->values.size() + 3) / 4 * 4, 1.0f);
+    scene.ownArrays.push_back(std::move(array));
+  }
+}
+
 }  // namespace
 
 void readSceneGeometries(const ImportContext& context, ModelScene& scene) {
@@ -421,6 +448,7 @@ void readSceneGeometries(const ImportContext& context, ModelScene& scene) {
         }
       }
     }
+    readVertexInputs(mesh, geometry, sceneGeometry);
     const char* id = elements[e].attribute("id").value();
     if (holes) context.warn("geometry \"%s\": polygon holes (\"h\") skipped, outer rings kept", id);
     if (!skipped.empty()) {

@@ -190,6 +190,9 @@ class InstanceReader {
     pugi::xml_node visualScene = chooseVisualScene(collada);
     if (!visualScene) return;
     const Matrix4 axes = upAxisMatrix(scene_.upAxis);
+    // Joints and animated nodes move what lies under them: those documents keep the tree.
+    keepTree_ = !controllers_.empty() || static_cast<bool>(firstAlong(collada, {"library_animations", "animation"}));
+    if (keepTree_) scene_.placedNodes.push_back({-1, -1, axes});
     // About one instance per node of the visual scenes (each became a bone, listed or not) as a
     // first guess: growing the list instance by instance costs a copy of everything placed so
     // far, into fresh pages.
@@ -198,6 +201,7 @@ class InstanceReader {
       if (stopped_) break;
       walk(node, axes);
     }
+    resolveJointPlacements();
   }
 
  private:
@@ -237,6 +241,7 @@ class InstanceReader {
     const std::vector<Child>* children;  // pendingChildren_ or a NodeReading's
     std::size_t begin, next, end;        // the node's children in *children, the next to place
     Matrix4 world;
+    int32_t placed;  // in ModelScene::placedNodes, -1 without a tree
   };
 
   void readAsset(pugi::xml_node asset) {
@@ -338,6 +343,7 @@ class InstanceReader {
         reading.prepared.resize(reading.instances.size());
       }
       frame.world = multiply(parentWorld, reading.local);
+      frame.placed = place(node, frame.world, stack);
       for (std::size_t i = 0; i < reading.instances.size(); ++i) {
         addInstanceOf(node, reading.instances[i], frame.world, &reading.prepared[i]);
       }
@@ -353,6 +359,7 @@ class InstanceReader {
       readNode(node, world, instanceScratch_, pendingChildren_);
       frame.end = pendingChildren_.size();
       frame.world = world.rounded();
+      frame.placed = place(node, frame.world, stack);
       for (const InstanceElement& element : instanceScratch_) {
         addInstanceOf(node, element, frame.world, nullptr);
       }
@@ -363,6 +370,50 @@ class InstanceReader {
       return;
     }
     onPath_.insert(frame.key);
+  }
+
+  // Keeps the placement of `node` (the last frame of `stack`) in the tree, when there is one;
+  // its instances are then made with it as their node.
+  int32_t place(pugi::xml_node node, const Matrix4& world, const std::vector<Frame>& stack) {
+    if (!keepTree_) return placed_ = -1;
+    const int32_t parent = stack.size() >= 2 ? stack[stack.size() - 2].placed : 0;
+    placed_ = static_cast<int32_t>(scene_.placedNodes.size());
+    scene_.placedNodes.push_back({parent, scene_.addNodeId(nameOf(node.attribute("id").value())), world});
+    firstPlacement_.try_emplace(keyOf(node), placed_);
+    return placed_;
+  }
+
+  // The placement of each joint of each skinned instance: its node's first placement, known
+  // once the whole scene is placed (a skeleton may come after the skin's node).
+  void resolveJointPlacements() {
+    for (const auto& [instance, joints] : pendingJoints_) {
+      std::vector<int32_t> placements;
+      placements.reserve(joints.size());
+      for (NodeKey joint : joints) {
+        auto found = joint != nullptr ? firstPlacement_.find(joint) : firstPlacement_.end();
+        placements.push_back(found != firstPlacement_.end() ? found->second : -1);
+      }
+      scene_.instances[instance].jointPlacements = static_cast<int32_t>(scene_.placementLists.size());
+      scene_.placementLists.push_back(std::move(placements));
+    }
+  }
+
+  // The inverse bind matrices of `skin`, read once per skin.
+  int32_t skinOf(pugi::xml_node skin) {
+    auto [at, added] = skins_.try_emplace(keyOf(skin), static_cast<int32_t>(scene_.skins.size()));
+    if (!added) return at->second;
+    SceneSkin& entry = scene_.skins.emplace_back();
+    pugi::xml_node input = childWhere(skin.child("joints"), "input", "semantic", "INV_BIND_MATRIX");
+    pugi::xml_node source = childWhere(skin, "source", "id", reference(input.attribute("source").value()));
+    pugi::xml_node floats = source.child("float_array");
+    std::vector<float> numbers;
+    appendFloats(textOf(floats), intAttribute(floats, "count"), numbers);
+    for (std::size_t i = 0; i + 16 <= numbers.size(); i += 16) {
+      Matrix4& m = entry.inverseBinds.emplace_back();
+      std::copy(numbers.begin() + static_cast<std::ptrdiff_t>(i), numbers.begin() + static_cast<std::ptrdiff_t>(i + 16),
+                m.begin());
+    }
+    return at->second;
   }
 
   // The node's own transform (multiplied onto `transform`), its instance elements and its node
@@ -431,7 +482,7 @@ class InstanceReader {
     if (p.geometry < 0) return;
     // Given all its fields at once: emplace_back() would first clear the whole record.
     scene_.instances.push_back(SceneInstance{.node = p.node, .geometry = p.geometry, .materials = p.materials,
-                                             .joints = -1, .skinned = false, .world = world});
+                                             .joints = -1, .skinned = false, .world = world, .placed = placed_});
   }
 
   void addControllerInstance(pugi::xml_node node, pugi::xml_node element, const Matrix4& world) {
@@ -472,6 +523,7 @@ class InstanceReader {
     instance.geometry = geometry;
     instance.skinned = skinned;
     instance.world = world;
+    instance.placed = placed_;
     instance.materials = scene_.addNameList(boundMaterials(element, geometry));
     return instance;
   }
@@ -546,6 +598,7 @@ class InstanceReader {
     }
     int missing = 0;
     std::vector<std::u16string> joints;
+    std::vector<NodeKey> jointNodes;
     joints.reserve(names.size());
     for (std::string_view name : names) {
       pugi::xml_node found;
@@ -558,8 +611,13 @@ class InstanceReader {
       }
       if (!found) ++missing;
       joints.push_back(nameOf(found.attribute("id").value()));
+      jointNodes.push_back(found ? keyOf(found) : nullptr);
     }
     instance.joints = scene_.addNameList(std::move(joints));
+    if (keepTree_) {
+      instance.skin = skinOf(skin);
+      pendingJoints_.emplace_back(&instance - scene_.instances.data(), std::move(jointNodes));
+    }
     if (missing > 0) {
       warnOnce(element, "instance_controller \"%s\": %d joints found under no skeleton root",
                element.attribute("url").value(), missing);
@@ -628,6 +686,12 @@ class InstanceReader {
   bool jointBudgetWarned_ = false;
   bool capWarned_ = false;
   bool stopped_ = false;
+  // The tree, for documents that keep it.
+  bool keepTree_ = false;
+  int32_t placed_ = -1;  // the placement whose instances are being made
+  std::unordered_map<NodeKey, int32_t> firstPlacement_;
+  std::unordered_map<NodeKey, int32_t> skins_;  // skin element to ModelScene::skins
+  std::vector<std::pair<std::ptrdiff_t, std::vector<NodeKey>>> pendingJoints_;  // by instance
 };
 
 }  // namespace

@@ -47,7 +47,8 @@ void applyEffect(const ImportContext& context, pugi::xml_node effect, Material& 
         source ? newparamValue(effect, textOf(source), "surface", "init_from") : pugi::xml_node();
     if (image) {
       material.textureName = nameOf(textOf(image));
-    } else {
+    } else if (!childWhere(context.document.child("COLLADA").child("library_images"), "image", "id", samplerSid)) {
+      // (A texture that names an image itself is found by the scene reading.)
       context.warn("material \"%s\": texture \"%.*s\" leads to no image; texture skipped",
                    text::toUtf8(material.name).c_str(), static_cast<int>(samplerSid.size()),
                    samplerSid.data());
@@ -62,7 +63,59 @@ void applyEffect(const ImportContext& context, pugi::xml_node effect, Material& 
   }
 }
 
+// The first colour, float or texture named `kind` of the effect's common technique, under any
+// shading model, or an empty node.
+pugi::xml_node firstOf(pugi::xml_node effect, const char* parameter, const char* kind) {
+  for (const char* shading : {"phong", "lambert", "blinn", "constant"}) {
+    pugi::xml_node found = firstAlong(effect, {"profile_COMMON", "technique", shading, parameter, kind});
+    if (found) return found;
+  }
+  return {};
+}
+
+void readColor(pugi::xml_node effect, const char* parameter, float out[4]) {
+  pugi::xml_node color = firstOf(effect, parameter, "color");
+  if (!color) return;
+  std::vector<float> numbers;
+  appendFloats(textOf(color), 4, numbers);
+  for (std::size_t i = 0; i < 4; ++i) out[i] = i < numbers.size() ? numbers[i] : (i == 3 ? 1.0f : 0.0f);
+}
+
 }  // namespace
+
+void readSceneMaterials(const ImportContext& context, ModelScene& scene) {
+  std::unordered_map<std::string_view, pugi::xml_node> effects, images;
+  forEachAlong(context.document, {"COLLADA", "library_effects", "effect"}, [&](pugi::xml_node effect) {
+    effects.try_emplace(effect.attribute("id").value(), effect);
+  });
+  forEachAlong(context.document, {"COLLADA", "library_images", "image"}, [&](pugi::xml_node image) {
+    images.try_emplace(image.attribute("id").value(), image);
+  });
+  std::size_t index = 0;
+  forEachAlong(context.document, {"COLLADA", "library_materials", "material"}, [&](pugi::xml_node element) {
+    if (!element.attribute("id")) return;  // the record step skipped it too
+    const Material* record =
+        index < context.model.materials.size() ? context.model.materials[index++].get() : nullptr;
+    if (record == nullptr) return;
+    SceneMaterial& material = scene.materials.emplace_back();
+    material.name = record->name;
+    auto effect = effects.find(reference(element.child("instance_effect").attribute("url").value()));
+    if (effect == effects.end()) return;
+    readColor(effect->second, "ambient", material.ambient);
+    readColor(effect->second, "specular", material.specular);
+    readColor(effect->second, "emission", material.emission);
+    if (pugi::xml_node shininess = firstOf(effect->second, "shininess", "float")) {
+      std::vector<float> numbers;
+      appendFloats(textOf(shininess), 1, numbers);
+      if (!numbers.empty()) material.shininess = numbers[0];
+    }
+    // A texture that names its image directly, as 3ds Max writes it, where the record looked
+    // for a sampler.
+    pugi::xml_node texture = firstOf(effect->second, "diffuse", "texture");
+    std::string_view named = texture.attribute("texture").value();
+    if (record->textureName.empty() && !named.empty() && images.count(named) != 0) material.textureId = nameOf(named);
+  });
+}
 
 void importImages(const ImportContext& context) {
   forEachAlong(context.document, {"COLLADA", "library_images", "image"}, [&](pugi::xml_node image) {

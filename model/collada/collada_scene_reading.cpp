@@ -53,6 +53,7 @@ void readScene(const ImportContext& context) {
   readSceneGeometries(context, *scene);
   readSceneInstances(context, *scene);
   readSceneImages(context, *scene);
+  readSceneMaterials(context, *scene);
   readNodeAnimations(context, *scene);
   context.model.scene = std::move(scene);
 }

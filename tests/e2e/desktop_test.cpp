@@ -503,3 +503,60 @@ TEST_F(Desktop, ModelViewOrbitsZoomsPansSwitchesAnimationsAndCloses) {
 }
 
 }  // namespace
+
+namespace {
+
+// "Open with" on a file that cannot be shown: the one line naming it and exit status 1, before
+// any window appears, never a crash.
+TEST_F(Desktop, AModelThatCannotBeShownEndsWithItsLineAndNoWindow) {
+  prepareFolder(Content::Full);
+  std::ofstream(folder_ / "empty.dae");
+  std::ofstream(folder_ / "notes.dae") << "hello, not XML";
+  // A triangle whose corners lie outside its two points: nothing to draw.
+  std::ofstream(folder_ / "outside.dae")
+      << "<COLLADA><library_geometries><geometry id='g'><mesh><source id='p'><float_array count='6'>0 0 0 1 1 1"
+         "</float_array><technique_common><accessor stride='3'/></technique_common></source><vertices id='v'>"
+         "<input semantic='POSITION' source='#p'/></vertices><triangles count='1'><input semantic='VERTEX' "
+         "source='#v' offset='0'/><p>0 1 5</p></triangles></mesh></geometry></library_geometries>"
+         "<library_visual_scenes><visual_scene id='s'><node><instance_geometry url='#g'/></node></visual_scene>"
+         "</library_visual_scenes></COLLADA>";
+  for (const char* name : {"missing.dae", "empty.dae", "notes.dae", "outside.dae"}) {
+    SCOPED_TRACE(name);
+    viewer_ = spawn({MV_PROGRAM, (folder_ / name).string()}, display_, folder_, folder_ / "stderr.txt",
+                    {kViewerSanitizerOptions});
+    EXPECT_EQ(waitFor(viewer_, 30s), 1) << stderrText();
+    viewer_ = -1;
+    const std::string err = stderrText();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(name), std::string::npos) << err;
+    EXPECT_EQ(findWindow(DefaultRootWindow(x_)), 0u) << "a window was made";
+  }
+}
+
+// A size the window manager gives the window (a tiling layout, an edge drag, xdotool) lays out
+// the bar, the buttons and the display window for it, as maximizing does.
+TEST_F(Desktop, SizesTheWindowManagerGivesAreLaidOutAsMaximizingDoes) {
+  startWindowManager();
+  prepareFolder(Content::Full);
+  startViewer();
+  for (const auto& size : {std::pair{1000, 700}, std::pair{1500, 900}}) {
+    const int width = size.first, height = size.second;
+    SCOPED_TRACE(width);
+    xdotool(display_, "windowsize --sync " + std::to_string(window_) + " " + std::to_string(width) + " " +
+                          std::to_string(height));
+    ASSERT_TRUE(retry(10s, [&] { return screenRect(window_).width == width; })) << screenRect(window_).width;
+    const Rect main = screenRect(window_);
+    // A border of four pixels beside and below the display window, the bar above it.
+    EXPECT_TRUE(retry(10s, [&] {
+      const Rect d = screenRect(displayWindow());
+      return d.x == main.x + 4 && d.width == width - 8 && d.y + d.height == main.y + height - 4;
+    })) << screenRect(displayWindow()).width;
+    const std::vector<Rect> buttons = buttonRects();
+    ASSERT_EQ(buttons.size(), 3u);
+    for (const Rect& b : buttons) EXPECT_LE(b.x + b.width, main.x + width) << "a button off the window";
+    EXPECT_GT(buttons.at(0).x + buttons.at(0).width, main.x + width - 40) << "the close button away from the edge";
+  }
+  EXPECT_EQ(waitFor(viewer_, 200ms), -1) << "the window ended: " << stderrText();
+}
+
+}  // namespace

@@ -176,3 +176,42 @@ TEST(ModelView, ThumbnailOfAUriIsAPngOfTheAskedSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// Command lines with the model before the mode, a picture the device cannot hold, and a picture
+// written over what it is made from: each its one answer and status.
+TEST(ModelView, CommandLinesAnswerWithTheirStatusAndOneLine) {
+  const fs::path folder = fs::temp_directory_path() / ("mv_command_lines_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const std::string table = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
+  fs::copy_file(table, folder / "table.dae");
+  const std::string copy = (folder / "table.dae").string(), shot = (folder / "shot.png").string();
+  fs::create_symlink(copy, folder / "link.png");
+  const struct {
+    std::string args;
+    int status;
+    const char* says;  // in its one line on stderr; "" for none
+  } cases[] = {
+      {"'" + copy + "' --headless --size 64x48 --screenshot '" + shot + "'", 0, ""},
+      {"--headless '" + copy + "' --size 16384x16384", 2, "the largest picture of that shape is"},
+      {"--thumbnail 64 '" + copy + "' '" + copy + "'", 1, "which the picture is made from"},
+      {"--thumbnail 64 '" + copy + "' '" + (folder / "link.png").string() + "'", 1, "which the picture is made from"},
+      {"--thumbnail 64 '" + copy + "' /dev/null", 1, "is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ViewerRun run = runElsewhere(c.args);
+    if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (*c.says != '\0') {
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+  }
+  EXPECT_TRUE(fs::exists(shot));
+  EXPECT_EQ(fs::file_size(copy), fs::file_size(table)) << "the model is intact";
+  fs::remove_all(folder);
+}
+
+}  // namespace

@@ -15,9 +15,13 @@
 #include "app/dropped_models.h"
 #include "app/model_view_setup.h"
 #include "app/startup_scene.h"
+#include "model/model_format.h"
 #include "render/frame_thread.h"
+#include "render/gpu_memory_pool.h"
+#include "render/model_stage.h"
 #include "render/render_device.h"
 #include "scene/camera.h"
+#include "scene/drawable_model.h"
 #include "scene/model_view.h"
 #include "scene/scene.h"
 
@@ -98,138 +102,97 @@ TEST(ShadowReach, GroundWithoutTheLookUpWhereNoShadowReachesLooksTheSame) {
   EXPECT_EQ(everywhere->device.validationMessages(), 0);
 }
 
-// A 160 x 120 picture, the validation layers on.
+// A 160 x 120 picture, the validation layers on, for the model view only.
 bool createSmallDevice(RenderDevice& device, std::string* error) {
   RenderDeviceOptions options;
   options.renderWidth = 160;
   options.renderHeight = 120;
   options.validation = true;
+  options.startupScene = false;
   return device.create(options, error);
 }
 
-int texturesInUse(RenderDevice& device) {
-  int used = 0;
-  for (int64_t slot = 0; slot < device.slots().capacity(); ++slot) used += device.slots().isUsed(slot);
-  return used;
+std::vector<std::filesystem::path> testModels() {
+  std::vector<std::filesystem::path> models;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(MV_TESTDATA_DIR "/collada")) {
+    if (formatOfName(entry.path()) != nullptr) models.push_back(entry.path());
+  }
+  std::sort(models.begin(), models.end());
+  models.push_back(MV_RUN_DIR "/model/skelton.mdl");
+  return models;
 }
 
-// A viewer opens model after model: closing one gives its textures back, and a texture stays
-// while any mesh still drawn uses it (each frame between the releases draws the meshes left;
-// the device skips those released).
-TEST(RenderDevice, ClosingAModelGivesBackItsTexturesOnceNoMeshDrawsThem) {
+// Each test model goes up in a few large allocations (never one per mesh or placement), draws
+// without a validation message, and goes as a whole: nothing of it is left held.
+TEST(GpuModel, EveryTestModelUploadsInAFewAllocationsAndGoesAsAWhole) {
   ASSERT_EQ(chdir(MV_RUN_DIR), 0);
   RenderDevice device;
   std::string error;
   SKIP_WITHOUT_VULKAN(createSmallDevice(device, &error), error);
-  const int before = texturesInUse(device);
-  const std::string file = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
-  for (int round = 0; round < 3; ++round) {
-    Scene scene;
-    Camera camera;
-    ModelView model(&camera);
-    ASSERT_TRUE(LoadModelView(model, scene, camera, device, file, {}, 160, 120));
-    EXPECT_GT(texturesInUse(device), before);
-    DisplayView view;
-    view.renderDevice = &device;
-    view.scene = &scene;
-    view.camera = &camera;
-    ASSERT_TRUE(RenderOneFrame(view));
-    std::vector<const MeshSet*> meshes = model.drawnMeshSets();
-    while (!meshes.empty()) {
-      device.release(*meshes.back());
-      meshes.pop_back();
-      ASSERT_TRUE(RenderOneFrame(view));
-    }
-    EXPECT_EQ(texturesInUse(device), before) << "round " << round;
+  ModelStage stage(device);
+  ASSERT_TRUE(stage.create(160, 120, &error)) << error;
+  const int before = liveDeviceAllocations();
+  for (const std::filesystem::path& file : testModels()) {
+    SCOPED_TRACE(file.string());
+    std::shared_ptr<ModelView> view = LoadModelView(file.string(), {}, 160, 120);
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(stage.show(view, &error)) << error;
+    EXPECT_LE(stage.gpuModel()->allocations(), 16);
+    EXPECT_EQ(liveDeviceAllocations(), before + stage.gpuModel()->allocations());
+    ASSERT_TRUE(stage.renderFrame(1 / 60.0, nullptr));
   }
   EXPECT_EQ(device.validationMessages(), 0);
 }
 
-
-// One triangle under a material textured with the image "used"; `images` are the document's
-// image library, each reading image.png.
-std::string triangleDocument(const std::string& images, const char* primitive) {
-  return R"(<?xml version="1.0"?>
-<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
-<library_images>)" + images + R"(</library_images>
-<library_effects><effect id="fx"><profile_COMMON><newparam sid="surf"><surface type="2D"><init_from>used</init_from>
-</surface></newparam><newparam sid="samp"><sampler2D><source>surf</source></sampler2D></newparam><technique sid="t">
-<lambert><diffuse><texture texture="samp" texcoord="uv"/></diffuse></lambert></technique></profile_COMMON></effect>
-</library_effects><library_materials><material id="mat"><instance_effect url="#fx"/></material></library_materials>
-<library_geometries><geometry id="tri"><mesh><source id="p"><float_array id="pa" count="9">0 0 0 1 0 0 0 1 0
-</float_array><technique_common><accessor source="#pa" count="3" stride="3"/></technique_common></source>
-<vertices id="v"><input semantic="POSITION" source="#p"/></vertices><)" + primitive + R"( material="mat" count="1">
-<input semantic="VERTEX" source="#v" offset="0"/><p>0 1 2</p></)" + primitive + R"(></mesh></geometry>
-</library_geometries><library_visual_scenes><visual_scene id="s"><node id="n"><instance_geometry url="#tri">
-<bind_material><technique_common><instance_material symbol="mat" target="#mat"/></technique_common></bind_material>
-</instance_geometry></node></visual_scene></library_visual_scenes><scene><instance_visual_scene url="#s"/></scene>
-</COLLADA>
-)";
-}
-
-// Models dropped one after another give back every texture loaded for them once they are gone:
-// an image no drawn primitive uses, a model that fails after its images loaded, and a model that
-// a later one in the same drop passes over before it is shown.
-TEST(DroppedModelTextures, EveryTextureLoadedForAModelIsGivenBackWithIt) {
+// Models dropped one after another are shown in order, each in place of the last, which goes
+// with all it held; a drop that cannot be shown is reported and changes nothing; of a drop of
+// two models, the last is shown.
+TEST(DroppedModels, EachDropReplacesTheShownModelAndBrokenOnesChangeNothing) {
   namespace fs = std::filesystem;
   ASSERT_EQ(chdir(MV_RUN_DIR), 0);
   RenderDevice device;
   std::string error;
   SKIP_WITHOUT_VULKAN(createSmallDevice(device, &error), error);
-  const fs::path folder = fs::temp_directory_path() / ("dropped_textures_" + std::to_string(getpid()));
+  const fs::path folder = fs::temp_directory_path() / ("dropped_models_" + std::to_string(getpid()));
   fs::create_directories(folder);
-  fs::copy_file(fs::path(MV_RUN_DIR) / "model/field/grass.png", folder / "image.png");
-  const std::string twoImages = R"(<image id="used"><init_from>image.png</init_from></image>
-<image id="unused"><init_from>image.png</init_from></image>)";
-  const std::pair<const char*, std::string> files[] = {
-      {"textured.dae", triangleDocument(twoImages, "triangles")},
-      {"lines.dae", triangleDocument(twoImages, "lines")},  // nothing to draw: it fails
-      {"plain.dae", triangleDocument("", "triangles")},
-  };
-  for (const auto& [name, text] : files) std::ofstream(folder / name) << text;
-
+  std::ofstream(folder / "broken.dae") << "<COLLADA><library_geometries>";
+  const fs::path table = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
+  const fs::path washer = MV_TESTDATA_DIR "/collada/gazebo-models/washer/meshes/washer.dae";
+  const fs::path skeleton = MV_RUN_DIR "/model/skelton.mdl";
   Scene scene;
-  Camera camera;
-  DisplayView view;
-  view.renderDevice = &device;
-  view.scene = &scene;
-  view.camera = &camera;
+  ModelStage stage(device);
   std::atomic<int> failures{0};
-  DroppedModels drops(device, scene, camera, {{}, [&](const std::string&) { ++failures; }});
-  drops.setShown(nullptr, {});
-  const int before = texturesInUse(device);
+  DroppedModels drops(device, stage, scene, {{}, [&](const std::string&) { ++failures; }});
+  drops.setShown({});
+  const int before = liveDeviceAllocations();
   const struct {
-    std::vector<std::string> files;
-    bool replaces;              // whether a new model is shown at the end, or the drop fails
-    std::size_t shownTextures;  // loaded for the model shown at the end
+    std::vector<fs::path> files;
+    const char* shown;  // the model's name once the drop is done
+    bool fails;
   } steps[] = {
-      {{"textured.dae"}, true, 2},
-      {{"lines.dae"}, false, 2},
-      {{"plain.dae"}, true, 0},
-      {{"textured.dae", "plain.dae"}, true, 0},
-      {{"textured.dae"}, true, 2},
+      {{table}, "cafe_table", false},
+      {{folder / "broken.dae"}, "cafe_table", true},
+      {{washer, skeleton}, "SKELTON", false},
+      {{table}, "cafe_table", false},
   };
-  std::shared_ptr<ModelView> last;
   for (const auto& step : steps) {
     std::vector<std::string> paths;
-    for (const std::string& file : step.files) paths.push_back((folder / file).string());
-    drops.drop(paths);
-    // Frames far enough apart that the loader reads the whole drop between two of them, so
-    // that the second model of a drop passes over the first.
+    for (const fs::path& file : step.files) paths.push_back(file.string());
     const int failed = failures;
+    drops.drop(paths);
+    // The loader reads the whole drop between two frames far enough apart.
     auto done = [&] {
-      std::shared_ptr<ModelView> shown = drops.shown();
-      if (!step.replaces) return failures > failed;
-      return shown != nullptr && shown != last && shown->loadedTextures().size() == step.shownTextures;
+      std::shared_ptr<ModelView> shown = stage.shown();
+      return step.fails ? failures > failed : shown != nullptr && shown->model().name == step.shown;
     };
     for (int frame = 0; frame < 400 && !done(); ++frame) {
       drops.frameHook(160, 120);
-      ASSERT_TRUE(RenderOneFrame(view));
+      ASSERT_TRUE(stage.renderFrame(1 / 60.0, nullptr));
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     ASSERT_TRUE(done()) << step.files.front();
-    last = drops.shown();
-    EXPECT_EQ(texturesInUse(device), before + static_cast<int>(step.shownTextures)) << step.files.front();
+    EXPECT_EQ(stage.shown()->model().name, step.shown);
+    EXPECT_EQ(liveDeviceAllocations(), before + stage.gpuModel()->allocations());
   }
   drops.stop();
   EXPECT_EQ(device.validationMessages(), 0);

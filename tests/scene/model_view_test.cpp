@@ -1,37 +1,37 @@
 // The model view's controls on the generated skeleton: the orbit, zoom and pan limits, the
-// camera that Update hands on, and the number keys, space and Home through OnKeyboard.
+// number keys, space and Home, and the animation they choose.
 #include "scene/model_view.h"
 
 #include <gtest/gtest.h>
 
-#include "scene/camera.h"
+#include "scene/character.h"
+#include "scene/drawable_model.h"
 
 namespace {
 
 constexpr uint8_t kKey2 = 0x03, kKeySpace = 0x39, kKeyHome = 0xC7;
 
 void press(ModelView& view, std::initializer_list<uint8_t> codes) {
-  uint8_t keys[kKeyboardStateSize] = {};
+  uint8_t keys[kModelViewKeys] = {};
   for (uint8_t c : codes) keys[c] = 0x80;
   view.OnKeyboard(keys);
-  view.Update();
 }
 
 TEST(ModelViewControls, OrbitZoomPanHomeAndAnimationKeys) {
-  Camera camera;
-  ModelView view(&camera);
+  const std::filesystem::path animations[] = {MV_RUN_DIR "/model/walk.ani", MV_RUN_DIR "/model/stand.ani"};
+  std::shared_ptr<DrawableModel> model = loadDrawableModel(MV_RUN_DIR "/model/skelton.mdl", animations);
+  ASSERT_NE(model, nullptr);
+  ModelView view(model);
   view.SetViewport(640, 480);
-  ASSERT_TRUE(view.Load(MV_RUN_DIR "/model/skelton.mdl",
-                        {MV_RUN_DIR "/model/walk.ani", MV_RUN_DIR "/model/stand.ani"}, {}));
   EXPECT_EQ(view.animationCount(), 2);
   EXPECT_EQ(view.StatusText(), "WALK 1/2");
 
   const OrbitCamera home = view.orbitNow();
-  view.Update();
+  EXPECT_GT(home.pitch, 0) << "a view from above";
   float eye[3];
   home.eye(eye);
-  for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(camera.sceneViewEye[i], eye[i]);
-  EXPECT_GT(home.pitch, 0) << "a view from above";
+  const ModelFrame& frame = view.Frame();
+  for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(frame.eye[i], eye[i]);
 
   // A drag to the right turns the model's near side to the right: the eye goes the other way.
   view.Drag(64, 0, DragMode::kOrbit);
@@ -51,10 +51,20 @@ TEST(ModelViewControls, OrbitZoomPanHomeAndAnimationKeys) {
   EXPECT_FLOAT_EQ(again.yaw, home.yaw);
   EXPECT_FLOAT_EQ(again.target[0], home.target[0]);
 
+  // The walk moves the skeleton's joints from frame to frame; a paused clip holds them.
+  view.Advance(0.1);
+  const std::vector<Matrix4> walking = view.Frame().joints;
+  view.Advance(0.1);
+  EXPECT_NE(view.Frame().joints, walking);
   press(view, {kKey2});
   EXPECT_EQ(view.StatusText(), "STAND 2/2");
   press(view, {kKey2, kKeySpace});
   EXPECT_EQ(view.StatusText(), "STAND 2/2 (paused)");
+  view.Advance(0.1);
+  const std::vector<Matrix4> held = view.Frame().joints;
+  view.Advance(0.1);
+  EXPECT_FALSE(view.Frame().posed);
+  EXPECT_EQ(view.Frame().joints, held);
   press(view, {kKey2, kKeySpace});  // still held: no second toggle
   EXPECT_EQ(view.StatusText(), "STAND 2/2 (paused)");
   press(view, {});
@@ -63,8 +73,7 @@ TEST(ModelViewControls, OrbitZoomPanHomeAndAnimationKeys) {
   press(view, {0x0A});  // "9": no ninth set
   EXPECT_EQ(view.StatusText(), "STAND 2/2");
 
-  ModelView missing(&camera);
-  EXPECT_FALSE(missing.Load(MV_RUN_DIR "/model/none.mdl", {}, {}));
+  EXPECT_EQ(loadDrawableModel(MV_RUN_DIR "/model/none.mdl"), nullptr);
 }
 
 }  // namespace

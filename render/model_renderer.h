@@ -1,0 +1,79 @@
+// The model view's passes, on the render device: the key light's shadow map, the scene (the
+// ground, then the opaque and alpha-tested surfaces, then the blended ones) in linear light, and
+// the output into an 8-bit sRGB picture, which the window's swapchain or a screenshot takes.
+// Each mesh is drawn once per frame with all its instances (one instanced draw per primitive
+// and facing), its attributes read by the shaders from the GPU model's vertex buffer; lines and
+// points are drawn one pixel wide in their material's colour.
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "render/gpu_model.h"
+#include "render/gpu_resources.h"
+#include "scene/model_view.h"
+
+class RenderDevice;
+
+class ModelRenderer {
+ public:
+  // The shadow map's side: the model is scaled to one size, so its shadow needs no more.
+  static constexpr uint32_t kShadowSize = 1024;
+  // The bytes of the targets a `width` x `height` picture takes, for the memory budget.
+  static uint64_t targetBytes(int32_t width, int32_t height);
+
+  explicit ModelRenderer(RenderDevice& device) : device_(device) {}
+  ~ModelRenderer();
+  ModelRenderer(const ModelRenderer&) = delete;
+  ModelRenderer& operator=(const ModelRenderer&) = delete;
+
+  // The pipelines (from the device's shader folder), samplers and fallback textures, and the
+  // targets for `width` x `height`. False, with one line in `error`, when the device cannot.
+  bool create(int32_t width, int32_t height, std::string* error);
+  // New targets once the GPU is done with the old ones.
+  bool resize(int32_t width, int32_t height, std::string* error);
+
+  // Records one frame of `model` (uploaded as `gpu`) as `frame` places it into `cmd`. Returns
+  // the picture, left in the transfer-source layout.
+  const GpuImage& record(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu, const ModelFrame& frame);
+
+  // Forgets the model last drawn (its instances are laid out afresh for the next).
+  void modelChanged() { layoutFor_ = nullptr; }
+  const GpuImage& picture() const { return output_; }
+
+ private:
+  bool createPipelines(std::string* error);
+  bool createTargets(int32_t width, int32_t height, std::string* error);
+  void destroyTargets();
+  bool ensureBuffer(GpuBuffer& buffer, VkDeviceSize bytes, VkBufferUsageFlags usage);
+  void layOut(const DrawableModel& model);
+  void writeInstances(const DrawableModel& model, const ModelFrame& frame);
+  void pushFrameBindings(VkCommandBuffer cmd, const GpuModel& gpu);
+  // The material's factors and textures.
+  void pushMaterial(VkCommandBuffer cmd, const GpuModel& gpu, int32_t material);
+  enum class Pass { kShadow, kOpaque, kBlended, kLines, kPoints };
+  void drawMeshes(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu, Pass pass);
+
+  RenderDevice& device_;
+  VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
+  VkPipelineLayout layout_ = VK_NULL_HANDLE;
+  VkPipeline shadow_ = VK_NULL_HANDLE, opaque_ = VK_NULL_HANDLE, blended_ = VK_NULL_HANDLE,
+             ground_ = VK_NULL_HANDLE, outputPipeline_ = VK_NULL_HANDLE, lines_ = VK_NULL_HANDLE,
+             points_ = VK_NULL_HANDLE;
+  VkSampler clampSampler_ = VK_NULL_HANDLE, shadowSampler_ = VK_NULL_HANDLE;
+  GpuImage white_, flatNormal_;  // what a material without a texture samples
+  GpuImage scene_, depth_, shadowMap_, output_;
+  GpuBuffer frameBuffer_, instances_, joints_;
+  bool firstFrame_ = true;
+
+  // The instances grouped by mesh, in the order the instance buffer holds them, and per mesh
+  // where its group starts and how many of its instances face the other way (a mirroring
+  // placement, drawn last in the group).
+  const DrawableModel* layoutFor_ = nullptr;
+  bool instancesWritten_ = false;
+  std::vector<uint32_t> order_;
+  std::vector<uint32_t> groupStart_, groupCount_, mirrored_;
+};

@@ -1,0 +1,98 @@
+// What the model view's shaders share: the frame's constants, the instances, joints, vertex
+// attributes and materials of the drawn model, and the draw's own constants. Matrices arrive as
+// the viewer holds them (rows for row vectors), so that a GLSL mat4 is their transpose and
+// M * v here is v x M there.
+
+layout(set = 0, binding = 0, std140) uniform ViewFrame {
+  mat4 viewProjection;
+  mat4 lightViewProjection;
+  vec4 eye;           // xyz
+  vec4 toLight;       // xyz: unit vector towards the key light; w: its strength
+  vec4 lightColor;    // rgb
+  vec4 sky;           // rgb: the fill from above
+  vec4 groundBounce;  // rgb: the fill from below
+  vec4 ground;        // x: height, y: half extent, z, w: where the fog starts and ends
+  vec4 background;    // rgb, linear
+  vec4 shadow;        // x: one texel of the shadow map, y: depth bias
+} frame;
+
+struct Instance {
+  mat4 world;
+  mat4 normalWorld;  // the inverse transpose of world's linear part
+  ivec4 joints;      // x: the first of its joint matrices, -1 for a rigid instance
+};
+layout(set = 0, binding = 1, std430) readonly buffer Instances { Instance instances[]; };
+layout(set = 0, binding = 2, std430) readonly buffer Joints { mat4 joints[]; };
+layout(set = 0, binding = 3, std430) readonly buffer VertexData { float vertexData[]; };
+
+// The draw's material. A uniform block rather than an element of a storage buffer: the CPU
+// rasterizer reads storage buffers only for the pixels a triangle covers, not for the helper
+// pixels beside its edges, whose texture coordinates then fell to zero and made the mip level
+// of every edge pixel the smallest one.
+layout(set = 0, binding = 4, std140) uniform Material {
+  vec4 baseColor;
+  vec4 emissive;
+  vec4 factors;    // metallic, roughness, normal scale, occlusion strength
+  vec4 alpha;      // cutoff, mode (0 opaque, 1 mask, 2 blend), unlit, double-sided
+  ivec4 texCoords;  // base colour, metallic-roughness, normal, occlusion: set 0 or 1, -1 none
+  ivec4 texCoords2; // x: emissive
+  vec4 transforms[10];  // per slot two rows of the texture transform
+} material;
+
+layout(set = 0, binding = 5) uniform sampler2D baseColorMap;
+layout(set = 0, binding = 6) uniform sampler2D metallicRoughnessMap;
+layout(set = 0, binding = 7) uniform sampler2D normalMap;
+layout(set = 0, binding = 8) uniform sampler2D occlusionMap;
+layout(set = 0, binding = 9) uniform sampler2D emissiveMap;
+layout(set = 0, binding = 10) uniform sampler2DShadow shadowMap;
+
+// Where the draw's attributes start in vertexData (-1: absent).
+layout(push_constant) uniform Draw {
+  int position, normal, tangent, texCoord0, texCoord1, color, jointIndex, weight;
+} draw;
+
+const float kPi = 3.14159265;
+
+vec2 read2(int at, int v) { return vec2(vertexData[at + 2 * v], vertexData[at + 2 * v + 1]); }
+vec3 read3(int at, int v) {
+  return vec3(vertexData[at + 3 * v], vertexData[at + 3 * v + 1], vertexData[at + 3 * v + 2]);
+}
+vec4 read4(int at, int v) {
+  return vec4(vertexData[at + 4 * v], vertexData[at + 4 * v + 1], vertexData[at + 4 * v + 2],
+              vertexData[at + 4 * v + 3]);
+}
+
+// The vertex's skinning matrix: identity for a rigid instance.
+mat4 skinOf(Instance instance, int v) {
+  if (instance.joints.x < 0 || draw.jointIndex < 0 || draw.weight < 0) return mat4(1.0);
+  vec4 j = read4(draw.jointIndex, v);
+  vec4 w = read4(draw.weight, v);
+  int base = instance.joints.x;
+  return w.x * joints[base + int(j.x)] + w.y * joints[base + int(j.y)] + w.z * joints[base + int(j.z)] +
+         w.w * joints[base + int(j.w)];
+}
+
+// Where a world point falls on the shadow map (xy) and its depth from the light (z).
+vec3 shadowCoordinates(vec3 world) {
+  vec4 clip = frame.lightViewProjection * vec4(world, 1.0);
+  return vec3(clip.xy * 0.5 + 0.5, clip.z);
+}
+
+// How much of the key light reaches a point: four compared taps around it, each blended by
+// the hardware's filter, for soft edges.
+float keyLightVisibility(vec3 coordinates) {
+  if (any(lessThan(coordinates.xy, vec2(0.0))) || any(greaterThan(coordinates.xy, vec2(1.0)))) return 1.0;
+  float texel = frame.shadow.x, depth = coordinates.z - frame.shadow.y;
+  float sum = 0.0;
+  sum += texture(shadowMap, vec3(coordinates.xy + vec2(-0.5, -0.5) * texel, depth));
+  sum += texture(shadowMap, vec3(coordinates.xy + vec2(0.5, -0.5) * texel, depth));
+  sum += texture(shadowMap, vec3(coordinates.xy + vec2(-0.5, 0.5) * texel, depth));
+  sum += texture(shadowMap, vec3(coordinates.xy + vec2(0.5, 0.5) * texel, depth));
+  return sum * 0.25;
+}
+
+// The sky above, the ground's bounce below, for a surface facing `normal`.
+vec3 hemisphereLight(vec3 normal) { return mix(frame.groundBounce.rgb, frame.sky.rgb, normal.z * 0.5 + 0.5); }
+
+// How far the fog has taken a point towards the background, by its distance from the eye.
+float fogAt(vec3 world) { return smoothstep(frame.ground.z, frame.ground.w, length(world - frame.eye.xyz)); }
