@@ -26,7 +26,10 @@ MV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libstb-dev libvulkan-dev gls
 # tools that check the installed desktop entry and file types, the model files of other tools
 # that the readers are tested on, and Node.js for glTF-Transform, which checks the glTF reader.
 MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-validationlayers locales
-                  desktop-file-utils shared-mime-info libglib2.0-bin assimp-testmodels nodejs npm)
+                  desktop-file-utils shared-mime-info libglib2.0-bin assimp-testmodels nodejs)
+# Debian's npm is a package of its own; a Node.js installed from elsewhere brings its own npm
+# and conflicts with Debian's.
+if ! command -v npm >/dev/null 2>&1; then MV_TEST_PACKAGES+=(npm); fi
 # What only the benchmarks need.
 MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev libtinygltf-dev nlohmann-json3-dev)
 # What running the viewer without a display, and the end-to-end tests, need.
