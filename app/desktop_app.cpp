@@ -80,7 +80,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   // shown ends the program with its line, and no window opens.
   std::shared_ptr<ModelView> firstModel;
   if (showModel) {
-    firstModel = LoadModelView(desktopOptions.model, desktopOptions.animations, 1920, 1080);
+    firstModel = LoadModelView(desktopOptions.model, desktopOptions.animations, 1920, 1080, desktopOptions.shading);
     if (!firstModel) return 1;
   }
   WindowSystem windows;
@@ -201,7 +201,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   dropped.failed = [&windows, &state](const std::string&) {
     windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); });
   };
-  drops = std::make_unique<DroppedModels>(device, stage, scene, dropped);
+  drops = std::make_unique<DroppedModels>(device, stage, scene, dropped, desktopOptions.shading);
   StartupScene contents;
   if (showModel) {
     firstModel->SetViewport(view.renderWidth, view.renderHeight);

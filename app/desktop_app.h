@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/view_shading.h"
+
 struct DesktopOptions {
   bool printStats = false;
   // Vulkan validation layers (with synchronization validation) for the whole run; each message
@@ -18,6 +20,7 @@ struct DesktopOptions {
   // status 1 and one line on stderr before any window shows.
   std::string model;
   std::vector<std::string> animations;
+  ViewShading shading;  // for the model view, and every model dropped on it
 };
 
 int RunDesktop(const DesktopOptions& options = {});

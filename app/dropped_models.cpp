@@ -22,8 +22,9 @@ bool TakesDroppedFiles(const std::vector<std::string>& paths) {
   return true;
 }
 
-DroppedModels::DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks)
-    : device_(device), stage_(stage), scene_(scene), callbacks_(std::move(callbacks)) {}
+DroppedModels::DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks,
+                             ViewShading shading)
+    : device_(device), stage_(stage), scene_(scene), callbacks_(std::move(callbacks)), shading_(std::move(shading)) {}
 
 DroppedModels::~DroppedModels() { stop(); }
 
@@ -85,7 +86,7 @@ void DroppedModels::load(const Load& request) {
   }
   // The whole load, images decoded, here; the size is the frame thread's to set.
   LoadErrorCapture error;
-  std::shared_ptr<ModelView> view = LoadModelView(request.model, request.animations, 1920, 1080);
+  std::shared_ptr<ModelView> view = LoadModelView(request.model, request.animations, 1920, 1080, shading_);
   if (!view) {
     fail(error.line().empty() ? request.model + ": cannot be shown" : error.line());
     return;

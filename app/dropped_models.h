@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "scene/view_shading.h"
+
 class MeshSet;
 class ModelStage;
 class ModelView;
@@ -38,7 +40,8 @@ class DroppedModels {
     std::function<void(const std::string& message)> failed;
   };
 
-  DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks);
+  // Dropped models are lit and shown as `shading` says.
+  DroppedModels(RenderDevice& device, ModelStage& stage, Scene& scene, Callbacks callbacks, ViewShading shading = {});
   ~DroppedModels();  // stop() when not done
   DroppedModels(const DroppedModels&) = delete;
   DroppedModels& operator=(const DroppedModels&) = delete;
@@ -81,6 +84,7 @@ class DroppedModels {
   ModelStage& stage_;
   Scene& scene_;
   Callbacks callbacks_;
+  const ViewShading shading_;
 
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable wake_;

@@ -7,6 +7,7 @@
 
 #include "app/model_view_setup.h"
 #include "app/png_writer.h"
+#include "app/shading_options.h"
 #include "app/whole_file.h"
 #include "app/resource_paths.h"
 #include "app/run_stats.h"
@@ -77,7 +78,7 @@ bool parseSize(const std::string& s, int32_t& width, int32_t& height) {
 
 std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args, std::string& error) {
   HeadlessOptions options;
-  bool framesGiven = false;
+  bool framesGiven = false, shadingGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool hasValue = i + 1 < args.size();
@@ -112,13 +113,18 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
       options.validation = true;
     } else if (a == "--empty") {
       options.emptyScene = true;
+    } else if (const OptionParse shading = ParseShadingOption(args, i, options.shading, error);
+               shading != OptionParse::kNotMine) {
+      if (shading == OptionParse::kBad) return std::nullopt;
+      shadingGiven = true;
     } else {
       error = "unknown or incomplete option: " + a;
       return std::nullopt;
     }
   }
-  if (options.model.empty() && (!options.animations.empty() || options.width != 1280 || options.height != 720)) {
-    error = "--ani and --size need a MODEL";
+  if (options.model.empty() &&
+      (!options.animations.empty() || options.width != 1280 || options.height != 720 || shadingGiven)) {
+    error = "--ani, --size and the shading options need a MODEL";
     return std::nullopt;
   }
   // A picture of a model is one frame unless asked for more.
@@ -194,7 +200,7 @@ int RunHeadless(const HeadlessOptions& options) {
   // The model first: one that cannot be shown ends the run before a device is made.
   std::shared_ptr<ModelView> modelView;
   if (showModel) {
-    modelView = LoadModelView(options.model, options.animations, options.width, options.height);
+    modelView = LoadModelView(options.model, options.animations, options.width, options.height, options.shading);
     if (!modelView) return 1;
   }
   enterResourceFolder();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/view_shading.h"
+
 struct HeadlessOptions {
   int64_t frames = 60;
   std::string screenshot;  // empty: none
@@ -24,6 +26,7 @@ struct HeadlessOptions {
   std::string model;
   std::vector<std::string> animations;
   int32_t width = 1280, height = 720;
+  ViewShading shading;
 };
 
 // Parses the arguments after "--headless". Returns nothing, with a message in `error`, on a

@@ -9,6 +9,7 @@
 #include "app/desktop_app.h"
 #include "app/headless_mode.h"
 #include "app/info_command.h"
+#include "app/shading_options.h"
 
 namespace {
 
@@ -16,14 +17,16 @@ void printUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: modelviewer [--stats] [--validate]\n"
                "       modelviewer MODEL [--ani ANIM]... [--stats] [--validate]\n"
+               "                   %s\n"
                "       modelviewer --headless [--frames N] [--screenshot FILE.png] [--hold KEY:FIRST-LAST]...\n"
                "                   [--stats] [--validate] [--empty]\n"
                "       modelviewer --headless MODEL [--ani ANIM]... [--size WxH] [--frames N]\n"
                "                   [--screenshot FILE.png] [--stats] [--validate]\n"
+               "                   %s\n"
                "       modelviewer --thumbnail SIZE INPUT OUTPUT.png\n"
                "       %s\n"
                "       modelviewer --help | --version\n",
-               kInfoUsage);
+               kShadingUsage, kShadingUsage, kInfoUsage);
 }
 
 // A usage error: the problem and the usage on stderr, exit status 2.
@@ -59,6 +62,8 @@ int main(int argc, char** argv) {
     return RunHeadless(*options);
   }
   DesktopOptions options;
+  bool shadingGiven = false;
+  std::string error;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--stats") {
@@ -70,10 +75,16 @@ int main(int argc, char** argv) {
       options.animations.push_back(std::filesystem::absolute(args[++i]).string());
     } else if (!a.empty() && a[0] != '-' && options.model.empty()) {
       options.model = std::filesystem::absolute(a).string();
+    } else if (const OptionParse shading = ParseShadingOption(args, i, options.shading, error);
+               shading != OptionParse::kNotMine) {
+      if (shading == OptionParse::kBad) return usage(error);
+      shadingGiven = true;
     } else {
       return usage(a == "--ani" ? "--ani needs a file after it" : "unknown option: " + a);
     }
   }
-  if (!options.animations.empty() && options.model.empty()) return usage("--ani needs a MODEL");
+  if ((!options.animations.empty() || shadingGiven) && options.model.empty()) {
+    return usage("--ani and the shading options need a MODEL");
+  }
   return RunDesktop(options);
 }

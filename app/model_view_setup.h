@@ -4,16 +4,28 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-class ModelView;
+#include "scene/view_shading.h"
 
-// Reads `model` with `animations` and makes its view for a `width` x `height` picture. Null
+class ModelView;
+struct EnvironmentMaps;
+
+// Reads `model` with `animations` and makes its view for a `width` x `height` picture, lit
+// and shown as `shading` says (its environment computed beside the model's reading). Null
 // after one line on stderr naming the file and the reason.
 std::shared_ptr<ModelView> LoadModelView(const std::string& model, const std::vector<std::string>& animations,
-                                         int32_t width, int32_t height);
+                                         int32_t width, int32_t height, const ViewShading& shading = {});
+
+// The environment light `shading` names (the built-in studio without an .hdr file): made once
+// a process, and read from the cache folder (EnvironmentCacheFolder) when it holds it. Any
+// thread; a file that cannot be read is one warning, and the studio lights instead.
+std::shared_ptr<const EnvironmentMaps> EnvironmentFor(const ViewShading& shading);
+// $XDG_CACHE_HOME/modelviewer, else ~/.cache/modelviewer; empty where neither is known.
+std::filesystem::path EnvironmentCacheFolder();
 
 // The largest picture of the shape `width` x `height` that `maxSide` and the memory budget for
 // its targets allow (the same when it fits).

@@ -252,6 +252,7 @@ std::shared_ptr<ModelView> placements(bool merged) {
   if (!buildDrawableModel(std::move(asset), *model)) return nullptr;
   auto view = std::make_shared<ModelView>(std::move(model));
   view->SetViewport(1280, 720);
+  view->setLook(EnvironmentFor({}), {});
   return view;
 }
 

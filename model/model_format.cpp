@@ -92,7 +92,7 @@ constexpr MimeType kCompanionTypes[] = {
 };
 constexpr std::string_view kCompanionGlobs[] = {"*.ani", "*.cdr"};
 
-const ModelFormat kFormats[] = {
+constexpr ModelFormat kFormats[] = {
     {"ModelViewer model", kMdlSuffixes, kMdlTypes, sniffMdl,
      {.clockwiseFronts = true, .textureOriginAtBottom = true, .secondsPerTimeUnit = 1.0 / 12.0,
       .upAxis = UpAxis::kZ},

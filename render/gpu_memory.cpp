@@ -38,13 +38,16 @@ bool RenderDevice::createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, boo
 }
 
 bool RenderDevice::createImage(uint32_t width, uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                               VkImageAspectFlags aspect, GpuImage& out, std::string* error) {
+                               VkImageAspectFlags aspect, GpuImage& out, std::string* error, uint32_t levels,
+                               bool cube) {
+  const uint32_t layers = cube ? 6 : 1;
   auto info = vkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
+  info.flags = cube ? VK_IMAGE_CREATE_CUBE_COMPATIBLE_BIT : 0;
   info.imageType = VK_IMAGE_TYPE_2D;
   info.format = format;
   info.extent = {width, height, 1};
-  info.mipLevels = 1;
-  info.arrayLayers = 1;
+  info.mipLevels = levels;
+  info.arrayLayers = layers;
   info.samples = VK_SAMPLE_COUNT_1_BIT;
   info.tiling = VK_IMAGE_TILING_OPTIMAL;
   info.usage = usage;
@@ -61,9 +64,9 @@ bool RenderDevice::createImage(uint32_t width, uint32_t height, VkFormat format,
   vkBindImageMemory(device_, out.image, out.memory, 0);
   auto view = vkStruct<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
   view.image = out.image;
-  view.viewType = VK_IMAGE_VIEW_TYPE_2D;
+  view.viewType = cube ? VK_IMAGE_VIEW_TYPE_CUBE : VK_IMAGE_VIEW_TYPE_2D;
   view.format = format;
-  view.subresourceRange = {aspect, 0, 1, 0, 1};
+  view.subresourceRange = {aspect, 0, levels, 0, layers};
   if (!check(vkCreateImageView(device_, &view, nullptr, &out.view), "vkCreateImageView", error)) return false;
   out.format = format;
   out.width = width;

@@ -89,16 +89,44 @@ GpuMaterialFactors factorsOf(const MaterialDescription& m) {
   f.alpha[1] = m.alphaMode == AlphaMode::kMask ? 1.0f : m.alphaMode == AlphaMode::kBlend ? 2.0f : 0.0f;
   f.alpha[2] = m.unlit ? 1.0f : 0.0f;
   f.alpha[3] = m.doubleSided ? 1.0f : 0.0f;
-  const TextureRef* refs[] = {&m.baseColorTexture, &m.metallicRoughnessTexture, &m.normalTexture,
-                              &m.occlusionTexture, &m.emissiveTexture};
+  f.clearcoat[0] = m.clearcoat.factor;
+  f.clearcoat[1] = m.clearcoat.roughness;
+  f.clearcoat[2] = m.clearcoat.normalScale;
+  f.clearcoat[3] = m.ior;
+  std::copy(m.specular.color, m.specular.color + 3, f.specular);
+  f.specular[3] = m.specular.factor;
+  std::fill(std::begin(f.texCoords), std::end(f.texCoords), -1);
   for (int s = 0; s < static_cast<int>(MaterialSlot::kCount); ++s) {
-    f.texCoords[s] = refs[s]->present() ? std::clamp(refs[s]->texCoord, 0, 1) : -1;
-    transformRows(*refs[s], f.transforms[s]);
+    const TextureRef& ref = slotTexture(m, static_cast<MaterialSlot>(s));
+    f.texCoords[s] = ref.present() ? std::clamp(ref.texCoord, 0, 1) : -1;
+    transformRows(ref, f.transforms[s]);
   }
   return f;
 }
 
 }  // namespace
+
+const TextureRef& slotTexture(const MaterialDescription& m, MaterialSlot slot) {
+  switch (slot) {
+    case MaterialSlot::kBaseColor: return m.baseColorTexture;
+    case MaterialSlot::kMetallicRoughness: return m.metallicRoughnessTexture;
+    case MaterialSlot::kNormal: return m.normalTexture;
+    case MaterialSlot::kOcclusion: return m.occlusionTexture;
+    case MaterialSlot::kEmissive: return m.emissiveTexture;
+    case MaterialSlot::kClearcoat: return m.clearcoat.texture;
+    case MaterialSlot::kClearcoatRoughness: return m.clearcoat.roughnessTexture;
+    case MaterialSlot::kClearcoatNormal: return m.clearcoat.normalTexture;
+    case MaterialSlot::kSpecular: return m.specular.texture;
+    case MaterialSlot::kSpecularColor: return m.specular.colorTexture;
+    case MaterialSlot::kCount: break;
+  }
+  static const TextureRef kNone;
+  return kNone;
+}
+
+bool slotIsColour(MaterialSlot slot) {
+  return slot == MaterialSlot::kBaseColor || slot == MaterialSlot::kEmissive || slot == MaterialSlot::kSpecularColor;
+}
 
 GpuModel::~GpuModel() = default;
 
@@ -214,17 +242,14 @@ bool GpuModel::upload(RenderDevice& device, const DrawableModel& model, std::str
   // Per material, what each slot samples.
   bindings_.assign(model.materials.size(), {});
   for (std::size_t m = 0; m < model.materials.size(); ++m) {
-    const MaterialDescription& d = model.materials[m];
-    const TextureRef* refs[] = {&d.baseColorTexture, &d.metallicRoughnessTexture, &d.normalTexture,
-                                &d.occlusionTexture, &d.emissiveTexture};
     for (int s = 0; s < static_cast<int>(MaterialSlot::kCount); ++s) {
-      const TextureRef& ref = *refs[s];
+      const TextureRef& ref = slotTexture(model.materials[m], static_cast<MaterialSlot>(s));
       if (!ref.present() || static_cast<std::size_t>(ref.image) >= textures_.size()) continue;
       const Texture& t = textures_[static_cast<std::size_t>(ref.image)];
       if (t.image == VK_NULL_HANDLE) continue;
       // Colours are stored as sRGB; data (normals, roughness, occlusion) as it is.
-      const bool colour = s == static_cast<int>(MaterialSlot::kBaseColor) || s == static_cast<int>(MaterialSlot::kEmissive);
-      bindings_[m][static_cast<std::size_t>(s)] = {colour ? t.srgb : t.linear, samplerFor(device, ref.sampler, model)};
+      bindings_[m][static_cast<std::size_t>(s)] = {slotIsColour(static_cast<MaterialSlot>(s)) ? t.srgb : t.linear,
+                                                   samplerFor(device, ref.sampler, model)};
     }
   }
   uploaded_ = true;

@@ -47,19 +47,31 @@ struct GpuTextureBinding {
 };
 
 // The material slots the shaders sample, in binding order.
-enum class MaterialSlot : int { kBaseColor, kMetallicRoughness, kNormal, kOcclusion, kEmissive, kCount };
+enum class MaterialSlot : int {
+  kBaseColor, kMetallicRoughness, kNormal, kOcclusion, kEmissive,
+  kClearcoat, kClearcoatRoughness, kClearcoatNormal,  // KHR_materials_clearcoat
+  kSpecular, kSpecularColor,                          // KHR_materials_specular
+  kCount
+};
 
-// One material's factors as the shaders read them (std430).
+// Which texture of `material` slot `slot` samples.
+const TextureRef& slotTexture(const MaterialDescription& material, MaterialSlot slot);
+// Whether the slot holds colours (stored as sRGB) rather than data.
+bool slotIsColour(MaterialSlot slot);
+
+// One material's factors as the shaders read them (a std140 uniform block).
 struct GpuMaterialFactors {
   float baseColor[4];
-  float emissive[4];  // rgb, already times the emissive strength
-  float factors[4];   // metallic, roughness, normal scale, occlusion strength
-  float alpha[4];     // cutoff, mode (0 opaque, 1 mask, 2 blend), unlit, double-sided
-  int32_t texCoords[static_cast<int>(MaterialSlot::kCount)];  // set 0 or 1; -1: no texture
-  int32_t pad[3];
+  float emissive[4];   // rgb, already times the emissive strength
+  float factors[4];    // metallic, roughness, normal scale, occlusion strength
+  float alpha[4];      // cutoff, mode (0 opaque, 1 mask, 2 blend), unlit, double-sided
+  float clearcoat[4];  // factor, roughness, normal scale, index of refraction
+  float specular[4];   // colour rgb, factor
+  int32_t texCoords[12];  // per slot: set 0 or 1; -1: no texture
   // Per slot, the texture transform's two rows (u' = row0 . (u, v, 1), v' = row1 . ...).
   float transforms[static_cast<int>(MaterialSlot::kCount)][2][4];
 };
+static_assert(static_cast<int>(MaterialSlot::kCount) <= 12);
 static_assert(sizeof(GpuMaterialFactors) % 16 == 0);
 
 class GpuModel {

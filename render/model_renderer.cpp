@@ -19,14 +19,30 @@ constexpr VkFormat kPictureFormat = VK_FORMAT_R8G8B8A8_UNORM;     // sRGB-encode
 
 enum Binding : uint32_t {
   kFrame = 0, kInstances = 1, kJoints = 2, kVertices = 3, kMaterials = 4,
-  kTexture0 = 5,  // five material slots
-  kShadowMap = 10,
+  kTextures = 5,  // the material's slots, one array
+  kShadowMap = 15, kEnvironment = 16, kBrdfTable = 17,
 };
+constexpr uint32_t kSlots = static_cast<uint32_t>(MaterialSlot::kCount);
 
 // The shaders' per-draw constants (model_common.glsl's Draw).
 struct DrawConstants {
   int32_t attributes[GpuAttributes::kCount];
 };
+
+// The output pass's constants (view_output.frag's Output).
+struct OutputConstants {
+  int32_t toneMapping;
+  int32_t antiAliasing;
+};
+
+// A light of the model's (model_common.glsl's PunctualLight).
+struct LightConstants {
+  float position[4];
+  float direction[4];
+  float color[4];
+  float cone[4];
+};
+constexpr std::size_t kMaxLights = 8;
 
 // The frame's constants (model_common.glsl's ViewFrame).
 struct FrameConstants {
@@ -35,11 +51,14 @@ struct FrameConstants {
   float eye[4];
   float toLight[4];
   float lightColor[4];
-  float sky[4];
-  float groundBounce[4];
+  float environment[4];
+  float irradiance[9][4];
   float ground[4];
   float background[4];
+  float inverseViewProjection[16];
   float shadow[4];
+  int32_t lightCount[4];
+  LightConstants lights[kMaxLights];
 };
 
 // An instance as the shaders read it (model_common.glsl's Instance).
@@ -50,11 +69,9 @@ struct InstanceConstants {
 };
 static_assert(sizeof(InstanceConstants) == 144);
 
-// The light: the key light's strength and colour, the fill from the sky and the ground, all
-// linear; a light grey background.
-constexpr float kKeyStrength = 3.2f;
-constexpr float kSky[3] = {0.42f, 0.44f, 0.48f};
-constexpr float kGroundBounce[3] = {0.26f, 0.25f, 0.24f};
+// The light: the key light's strength beside the environment's (linear); a light grey
+// background.
+constexpr float kKeyStrength = 2.2f;
 constexpr float kBackground[3] = {0.72f, 0.72f, 0.72f};
 // The ground reaches past where the fog hides it, seen from any distance the orbit allows.
 constexpr float kGroundHalf = 1200.0f, kFogStart = 500.0f, kFogEnd = 1500.0f;
@@ -104,7 +121,8 @@ ModelRenderer::~ModelRenderer() {
   destroyTargets();
   for (GpuImage* image : {&white_, &flatNormal_}) device_.destroyImage(*image);
   for (GpuBuffer* buffer : {&frameBuffer_, &instances_, &joints_}) device_.destroyBuffer(*buffer);
-  for (VkPipeline p : {shadow_, opaque_, blended_, lines_, points_, ground_, outputPipeline_}) {
+  environment_.release(device_);
+  for (VkPipeline p : {shadow_, opaque_, blended_, lines_, points_, ground_, outputPipeline_, background_}) {
     vkDestroyPipeline(device, p, nullptr);
   }
   vkDestroySampler(device, clampSampler_, nullptr);
@@ -164,10 +182,10 @@ bool ModelRenderer::createPipelines(std::string* error) {
       {kVertices, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_VERTEX_BIT, nullptr},
       {kMaterials, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr},
   };
-  for (uint32_t t = 0; t < static_cast<uint32_t>(MaterialSlot::kCount); ++t) {
-    bindings.push_back({kTexture0 + t, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr});
+  bindings.push_back({kTextures, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, kSlots, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr});
+  for (uint32_t b : {kShadowMap, kEnvironment, kBrdfTable}) {
+    bindings.push_back({b, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr});
   }
-  bindings.push_back({kShadowMap, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr});
   auto setInfo = vkStruct<VkDescriptorSetLayoutCreateInfo>(VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
   setInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
   setInfo.bindingCount = static_cast<uint32_t>(bindings.size());
@@ -201,6 +219,8 @@ bool ModelRenderer::createPipelines(std::string* error) {
       {"model.vert", "model.frag", kSceneFormat, true, true, false, true, false, &points_, VK_PRIMITIVE_TOPOLOGY_POINT_LIST},
       {"ground.vert", "ground.frag", kSceneFormat, true, true, false, true, false, &ground_},
       {"view_output.vert", "view_output.frag", kPictureFormat, false, false, false, false, false, &outputPipeline_},
+      // Drawn first, at the far depth, which the cleared depth passes.
+      {"view_output.vert", "background.frag", kSceneFormat, true, false, false, true, false, &background_},
   };
   for (const Spec& spec : specs) {
     VkShaderModule modules[2] = {};
@@ -343,6 +363,22 @@ void ModelRenderer::layOut(const DrawableModel& model) {
     groupStart_[m] = start;
     start += groupCount_[m];
   }
+  meshCentres_.assign(model.meshes.size(), {0, 0, 0});
+  for (std::size_t m = 0; m < model.meshes.size(); ++m) {
+    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const MeshPrimitive& p : model.meshes[m].primitives) {
+      for (std::size_t v = 0; v + 2 < p.positions.size(); v += 3) {
+        for (int k = 0; k < 3; ++k) {
+          lo[k] = std::min(lo[k], p.positions[v + static_cast<std::size_t>(k)]);
+          hi[k] = std::max(hi[k], p.positions[v + static_cast<std::size_t>(k)]);
+        }
+      }
+    }
+    if (lo[0] <= hi[0]) {
+      for (int k = 0; k < 3; ++k) meshCentres_[m][static_cast<std::size_t>(k)] = (lo[k] + hi[k]) / 2;
+    }
+  }
+  slotCentres_.assign(model.instances.size(), {0, 0, 0});
   order_.assign(model.instances.size(), 0);
   std::vector<uint32_t> next = groupStart_;
   for (uint32_t i = 0; i < model.instances.size(); ++i) order_[next[static_cast<std::size_t>(model.instances[i].mesh)]++] = i;
@@ -360,8 +396,11 @@ void ModelRenderer::writeInstances(const DrawableModel& model, const ModelFrame&
     for (uint32_t k = groupStart_[m]; k < groupStart_[m] + groupCount_[m]; ++k) {
       const uint32_t i = order_[k];
       const Matrix4& world = frame.instanceWorlds[i];
-      InstanceConstants& c = out[determinant3(world) < 0 ? --back : front++];
+      const uint32_t slot = determinant3(world) < 0 ? --back : front++;
+      InstanceConstants& c = out[slot];
       std::memcpy(c.world, world.data(), sizeof c.world);
+      // A skinned instance's joints place it; its rest box's centre is near enough for order.
+      TransformPoint(world, meshCentres_[m].data(), slotCentres_[slot].data());
       const Matrix4 normal = normalMatrix(world);
       std::memcpy(c.normalWorld, normal.data(), sizeof c.normalWorld);
       c.joints[0] = frame.jointOffsets[i];
@@ -379,7 +418,7 @@ void ModelRenderer::pushFrameBindings(VkCommandBuffer cmd, const GpuModel& gpu) 
       {joints_.buffer, 0, VK_WHOLE_SIZE},
       {gpu.vertexBuffer(), 0, VK_WHOLE_SIZE},
   };
-  VkWriteDescriptorSet writes[5];
+  VkWriteDescriptorSet writes[7];
   for (uint32_t b = 0; b < 4; ++b) {
     writes[b] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
     writes[b].dstBinding = b;
@@ -387,37 +426,45 @@ void ModelRenderer::pushFrameBindings(VkCommandBuffer cmd, const GpuModel& gpu) 
     writes[b].descriptorType = b == kFrame ? VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER : VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
     writes[b].pBufferInfo = &buffers[b];
   }
-  VkDescriptorImageInfo shadow{shadowSampler_, shadowMap_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
-  writes[4] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
-  writes[4].dstBinding = kShadowMap;
-  writes[4].descriptorCount = 1;
-  writes[4].descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
-  writes[4].pImageInfo = &shadow;
-  device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 5, writes);
+  const VkDescriptorImageInfo images[3] = {
+      {shadowSampler_, shadowMap_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
+      {environment_.sampler(), environment_.cube(), VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
+      {environment_.sampler(), environment_.brdfTable(), VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
+  };
+  const uint32_t imageBindings[3] = {kShadowMap, kEnvironment, kBrdfTable};
+  for (uint32_t k = 0; k < 3; ++k) {
+    VkWriteDescriptorSet& w = writes[4 + k];
+    w = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
+    w.dstBinding = imageBindings[k];
+    w.descriptorCount = 1;
+    w.descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
+    w.pImageInfo = &images[k];
+  }
+  device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 7, writes);
 }
 
 void ModelRenderer::pushMaterial(VkCommandBuffer cmd, const GpuModel& gpu, int32_t material) {
-  constexpr int kSlots = static_cast<int>(MaterialSlot::kCount);
   VkDescriptorImageInfo images[kSlots];
-  VkWriteDescriptorSet writes[kSlots + 1];
+  VkWriteDescriptorSet writes[2];
   const VkDescriptorBufferInfo factors{gpu.materialBuffer(), gpu.materialOffset(material), sizeof(GpuMaterialFactors)};
-  writes[kSlots] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
-  writes[kSlots].dstBinding = kMaterials;
-  writes[kSlots].descriptorCount = 1;
-  writes[kSlots].descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER;
-  writes[kSlots].pBufferInfo = &factors;
-  for (int s = 0; s < kSlots; ++s) {
-    const GpuTextureBinding& t = gpu.texture(material, static_cast<MaterialSlot>(s));
-    const GpuImage& fallback = s == static_cast<int>(MaterialSlot::kNormal) ? flatNormal_ : white_;
+  writes[0] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
+  writes[0].dstBinding = kMaterials;
+  writes[0].descriptorCount = 1;
+  writes[0].descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER;
+  writes[0].pBufferInfo = &factors;
+  for (uint32_t s = 0; s < kSlots; ++s) {
+    const auto slot = static_cast<MaterialSlot>(s);
+    const GpuTextureBinding& t = gpu.texture(material, slot);
+    const GpuImage& fallback = slot == MaterialSlot::kNormal || slot == MaterialSlot::kClearcoatNormal ? flatNormal_ : white_;
     images[s] = {t.view != VK_NULL_HANDLE ? t.sampler : clampSampler_, t.view != VK_NULL_HANDLE ? t.view : fallback.view,
                  VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
-    writes[s] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
-    writes[s].dstBinding = kTexture0 + static_cast<uint32_t>(s);
-    writes[s].descriptorCount = 1;
-    writes[s].descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
-    writes[s].pImageInfo = &images[s];
   }
-  device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, kSlots + 1, writes);
+  writes[1] = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
+  writes[1].dstBinding = kTextures;
+  writes[1].descriptorCount = kSlots;
+  writes[1].descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
+  writes[1].pImageInfo = images;
+  device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 2, writes);
 }
 
 void ModelRenderer::drawMeshes(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu, Pass pass) {
@@ -432,7 +479,6 @@ void ModelRenderer::drawMeshes(VkCommandBuffer cmd, const DrawableModel& model, 
                                  : pass == Pass::kPoints ? PrimitiveMode::kPoints
                                                          : PrimitiveMode::kTriangles;
       if (p.mode != mode) continue;
-      if (pass == Pass::kBlended && !blended) continue;
       if (pass == Pass::kOpaque && blended) continue;
       DrawConstants constants{};
       std::copy(p.attributes.at.begin(), p.attributes.at.end(), constants.attributes);
@@ -457,6 +503,90 @@ void ModelRenderer::drawMeshes(VkCommandBuffer cmd, const DrawableModel& model, 
   }
 }
 
+void ModelRenderer::drawBlended(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu,
+                                const ModelFrame& frame) {
+  blendedDraws_.clear();
+  for (std::size_t m = 0; m < gpu.meshes().size(); ++m) {
+    const auto& primitives = gpu.meshes()[m].primitives;
+    for (std::size_t k = 0; k < primitives.size(); ++k) {
+      const GpuPrimitive& p = primitives[k];
+      if (p.indexCount == 0 || p.mode != PrimitiveMode::kTriangles ||
+          model.materials[static_cast<std::size_t>(p.material)].alphaMode != AlphaMode::kBlend) {
+        continue;
+      }
+      for (uint32_t slot = groupStart_[m]; slot < groupStart_[m] + groupCount_[m]; ++slot) {
+        const auto& c = slotCentres_[slot];
+        const float d[3] = {c[0] - frame.eye[0], c[1] - frame.eye[1], c[2] - frame.eye[2]};
+        blendedDraws_.push_back({d[0] * d[0] + d[1] * d[1] + d[2] * d[2], slot, static_cast<uint32_t>(m),
+                                 static_cast<uint32_t>(k)});
+      }
+    }
+  }
+  if (blendedDraws_.empty()) return;
+  // The farthest first; a mesh's own primitives keep their order, as the file lists them.
+  std::stable_sort(blendedDraws_.begin(), blendedDraws_.end(),
+                   [](const BlendedDraw& a, const BlendedDraw& b) { return a.distance > b.distance; });
+  vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, blended_);
+  int32_t boundMaterial = -1;
+  for (const BlendedDraw& draw : blendedDraws_) {
+    const GpuPrimitive& p = gpu.meshes()[draw.mesh].primitives[draw.primitive];
+    const MaterialDescription& material = model.materials[static_cast<std::size_t>(p.material)];
+    DrawConstants constants{};
+    std::copy(p.attributes.at.begin(), p.attributes.at.end(), constants.attributes);
+    vkCmdPushConstants(cmd, layout_, VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, 0, sizeof constants,
+                       &constants);
+    if (p.material != boundMaterial) {
+      pushMaterial(cmd, gpu, p.material);
+      boundMaterial = p.material;
+    }
+    vkCmdSetCullMode(cmd, material.doubleSided ? VK_CULL_MODE_NONE : VK_CULL_MODE_BACK_BIT);
+    const bool mirrored = draw.slot >= groupStart_[draw.mesh] + groupCount_[draw.mesh] - mirrored_[draw.mesh];
+    vkCmdSetFrontFace(cmd, mirrored ? VK_FRONT_FACE_CLOCKWISE : VK_FRONT_FACE_COUNTER_CLOCKWISE);
+    vkCmdDrawIndexed(cmd, p.indexCount, 1, p.firstIndex, 0, draw.slot);
+  }
+}
+
+void ModelRenderer::writeFrameConstants(const ModelFrame& frame) {
+  FrameConstants constants{};
+  Matrix4 viewProjection;
+  MatrixMultiply(viewProjection, frame.view, frame.projection);
+  std::memcpy(constants.viewProjection, viewProjection.data(), sizeof constants.viewProjection);
+  Matrix4 inverse;
+  MatrixInverse(inverse, nullptr, viewProjection);
+  std::memcpy(constants.inverseViewProjection, inverse.data(), sizeof constants.inverseViewProjection);
+  std::memcpy(constants.lightViewProjection, frame.stage.lightViewProjection.data(), sizeof constants.lightViewProjection);
+  std::copy(frame.eye, frame.eye + 3, constants.eye);
+  std::copy(frame.stage.toLight, frame.stage.toLight + 3, constants.toLight);
+  constants.toLight[3] = shading_.keyLight ? kKeyStrength : 0.0f;
+  constants.lightColor[0] = constants.lightColor[1] = constants.lightColor[2] = 1;
+  constants.environment[0] = environment_.lastLevel();
+  constants.environment[1] = shading_.environmentStrength();
+  for (std::size_t c = 0; c < 9; ++c) std::copy_n(environment_.irradiance()[c].data(), 3, constants.irradiance[c]);
+  constants.ground[0] = frame.stage.groundHeight;
+  constants.ground[1] = kGroundHalf;
+  constants.ground[2] = kFogStart;
+  constants.ground[3] = kFogEnd;
+  std::copy(kBackground, kBackground + 3, constants.background);
+  constants.background[3] = shading_.environmentBackground ? 1.0f : 0.0f;
+  constants.shadow[0] = 1.0f / kShadowSize;
+  constants.shadow[1] = 0.0005f;
+  const std::size_t lights = std::min(frame.lights.size(), kMaxLights);
+  constants.lightCount[0] = static_cast<int32_t>(lights);
+  for (std::size_t i = 0; i < lights; ++i) {
+    const FrameLight& l = frame.lights[i];
+    LightConstants& c = constants.lights[i];
+    std::copy(l.position, l.position + 3, c.position);
+    c.position[3] = l.type == AssetLight::Type::kDirectional ? 0.0f : l.type == AssetLight::Type::kPoint ? 1.0f : 2.0f;
+    std::copy(l.direction, l.direction + 3, c.direction);
+    c.direction[3] = l.range;
+    std::copy(l.color, l.color + 3, c.color);
+    c.cone[0] = l.coneScale;
+    c.cone[1] = l.coneOffset;
+    c.cone[2] = frame.metresPerWorldUnit;
+  }
+  std::memcpy(frameBuffer_.mapped, &constants, sizeof constants);
+}
+
 const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu,
                                       const ModelFrame& frame) {
   if (layoutFor_ != &model) layOut(model);
@@ -464,25 +594,7 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
   // did not move needs no writing.
   if (frame.posed || !instancesWritten_) writeInstances(model, frame);
   instancesWritten_ = true;
-  FrameConstants constants{};
-  Matrix4 viewProjection;
-  MatrixMultiply(viewProjection, frame.view, frame.projection);
-  std::memcpy(constants.viewProjection, viewProjection.data(), sizeof constants.viewProjection);
-  std::memcpy(constants.lightViewProjection, frame.stage.lightViewProjection.data(), sizeof constants.lightViewProjection);
-  std::copy(frame.eye, frame.eye + 3, constants.eye);
-  std::copy(frame.stage.toLight, frame.stage.toLight + 3, constants.toLight);
-  constants.toLight[3] = kKeyStrength;
-  constants.lightColor[0] = constants.lightColor[1] = constants.lightColor[2] = 1;
-  std::copy(kSky, kSky + 3, constants.sky);
-  std::copy(kGroundBounce, kGroundBounce + 3, constants.groundBounce);
-  constants.ground[0] = frame.stage.groundHeight;
-  constants.ground[1] = kGroundHalf;
-  constants.ground[2] = kFogStart;
-  constants.ground[3] = kFogEnd;
-  std::copy(kBackground, kBackground + 3, constants.background);
-  constants.shadow[0] = 1.0f / kShadowSize;
-  constants.shadow[1] = 0.0005f;
-  std::memcpy(frameBuffer_.mapped, &constants, sizeof constants);
+  writeFrameConstants(frame);
 
   const VkPipelineStageFlags2 lastRead = firstFrame_ ? VK_PIPELINE_STAGE_2_NONE : VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT;
   const uint32_t w = output_.width, h = output_.height;
@@ -520,10 +632,15 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
     VkRect2D scissor{{0, 0}, {w, h}};
     vkCmdSetViewport(cmd, 0, 1, &viewport);
     vkCmdSetScissor(cmd, 0, 1, &scissor);
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, ground_);
-    pushFrameBindings(cmd, gpu);
     vkCmdSetCullMode(cmd, VK_CULL_MODE_NONE);
     vkCmdSetFrontFace(cmd, VK_FRONT_FACE_CLOCKWISE);
+    if (shading_.environmentBackground) {
+      vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, background_);
+      pushFrameBindings(cmd, gpu);
+      vkCmdDraw(cmd, 3, 1, 0, 0);
+    }
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, ground_);
+    pushFrameBindings(cmd, gpu);
     vkCmdDraw(cmd, 6, 1, 0, 0);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, opaque_);
     vkCmdBindIndexBuffer(cmd, gpu.indexBuffer(), 0, VK_INDEX_TYPE_UINT32);
@@ -532,8 +649,7 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
     drawMeshes(cmd, model, gpu, Pass::kLines);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, points_);
     drawMeshes(cmd, model, gpu, Pass::kPoints);
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, blended_);
-    drawMeshes(cmd, model, gpu, Pass::kBlended);
+    drawBlended(cmd, model, gpu, frame);
     vkCmdEndRendering(cmd);
   }
 
@@ -552,11 +668,14 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, outputPipeline_);
     VkDescriptorImageInfo source{clampSampler_, scene_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
     auto write = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
-    write.dstBinding = kTexture0;
+    write.dstBinding = kTextures;
     write.descriptorCount = 1;
     write.descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
     write.pImageInfo = &source;
     device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 1, &write);
+    const OutputConstants output{static_cast<int32_t>(shading_.toneMapping), shading_.antiAliasing ? 1 : 0};
+    vkCmdPushConstants(cmd, layout_, VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, 0, sizeof output,
+                       &output);
     vkCmdSetCullMode(cmd, VK_CULL_MODE_NONE);
     vkCmdSetFrontFace(cmd, VK_FRONT_FACE_CLOCKWISE);
     vkCmdDraw(cmd, 3, 1, 0, 0);

@@ -8,13 +8,16 @@
 
 #include <vulkan/vulkan.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "render/gpu_environment.h"
 #include "render/gpu_model.h"
 #include "render/gpu_resources.h"
 #include "scene/model_view.h"
+#include "scene/view_shading.h"
 
 class RenderDevice;
 
@@ -35,6 +38,12 @@ class ModelRenderer {
   bool create(int32_t width, int32_t height, std::string* error);
   // New targets once the GPU is done with the old ones.
   bool resize(int32_t width, int32_t height, std::string* error);
+  // The environment's light in place of the one before (after the GPU is done with it).
+  bool setEnvironment(const EnvironmentMaps& maps, std::string* error) {
+    return environment_.upload(device_, maps, error);
+  }
+  bool hasEnvironment() const { return environment_.uploaded(); }
+  void setShading(const ViewShading& shading) { shading_ = shading; }
 
   // Records one frame of `model` (uploaded as `gpu`) as `frame` places it into `cmd`. Returns
   // the picture, left in the transfer-source layout.
@@ -54,19 +63,24 @@ class ModelRenderer {
   void pushFrameBindings(VkCommandBuffer cmd, const GpuModel& gpu);
   // The material's factors and textures.
   void pushMaterial(VkCommandBuffer cmd, const GpuModel& gpu, int32_t material);
-  enum class Pass { kShadow, kOpaque, kBlended, kLines, kPoints };
+  enum class Pass { kShadow, kOpaque, kLines, kPoints };
   void drawMeshes(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu, Pass pass);
+  // The blended primitives one instance at a time, the farthest from the eye first.
+  void drawBlended(VkCommandBuffer cmd, const DrawableModel& model, const GpuModel& gpu, const ModelFrame& frame);
+  void writeFrameConstants(const ModelFrame& frame);
 
   RenderDevice& device_;
   VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
   VkPipelineLayout layout_ = VK_NULL_HANDLE;
   VkPipeline shadow_ = VK_NULL_HANDLE, opaque_ = VK_NULL_HANDLE, blended_ = VK_NULL_HANDLE,
              ground_ = VK_NULL_HANDLE, outputPipeline_ = VK_NULL_HANDLE, lines_ = VK_NULL_HANDLE,
-             points_ = VK_NULL_HANDLE;
+             points_ = VK_NULL_HANDLE, background_ = VK_NULL_HANDLE;
   VkSampler clampSampler_ = VK_NULL_HANDLE, shadowSampler_ = VK_NULL_HANDLE;
   GpuImage white_, flatNormal_;  // what a material without a texture samples
   GpuImage scene_, depth_, shadowMap_, output_;
   GpuBuffer frameBuffer_, instances_, joints_;
+  GpuEnvironment environment_;
+  ViewShading shading_;
   bool firstFrame_ = true;
 
   // The instances grouped by mesh, in the order the instance buffer holds them, and per mesh
@@ -76,4 +90,12 @@ class ModelRenderer {
   bool instancesWritten_ = false;
   std::vector<uint32_t> order_;
   std::vector<uint32_t> groupStart_, groupCount_, mirrored_;
+  // Per mesh, the centre of its box; per slot of the instance buffer, where that centre lies
+  // (for ordering the blended ones).
+  std::vector<std::array<float, 3>> meshCentres_, slotCentres_;
+  struct BlendedDraw {
+    float distance;
+    uint32_t slot, mesh, primitive;
+  };
+  std::vector<BlendedDraw> blendedDraws_;
 };

@@ -14,6 +14,15 @@ bool ModelStage::resize(int32_t width, int32_t height, std::string* error) {
 }
 
 bool ModelStage::show(std::shared_ptr<ModelView> view, std::string* error) {
+  if (view->environment() == nullptr && environment_ == nullptr) {
+    if (error) *error = "the model view has no environment light";
+    return false;
+  }
+  if (view->environment() != nullptr && view->environment() != environment_) {
+    if (!renderer_.setEnvironment(*view->environment(), error)) return false;
+    environment_ = view->environment();
+  }
+  renderer_.setShading(view->shading());
   auto next = std::make_unique<GpuModel>();
   if (!next->upload(device_, view->model(), error)) return false;
   if (gpu_) gpu_->release(device_);  // the one wait: no frame is in flight between frames anyway

@@ -27,9 +27,10 @@ class ModelStage {
   bool create(int32_t width, int32_t height, std::string* error) { return resize(width, height, error); }
   bool resize(int32_t width, int32_t height, std::string* error);
 
-  // Frame thread, between frames: uploads `view`'s model and shows it in place of the shown one,
-  // whose GPU model is released. False, with `error` set and the shown view kept, when the
-  // device has no room for it.
+  // Frame thread, between frames: uploads `view`'s model (and its environment, when it is not
+  // the one shown) and shows it in place of the shown one, whose GPU model is released. False,
+  // with `error` set and the shown view kept, when the device has no room for it or the view
+  // has no environment.
   bool show(std::shared_ptr<ModelView> view, std::string* error);
   // The shown view; null before the first. Any thread.
   std::shared_ptr<ModelView> shown() const { return std::atomic_load(&shown_); }
@@ -46,5 +47,6 @@ class ModelStage {
   ModelRenderer renderer_;
   std::unique_ptr<GpuModel> gpu_;
   std::shared_ptr<ModelView> shown_;
+  std::shared_ptr<const EnvironmentMaps> environment_;  // the one on the GPU
   bool created_ = false;
 };

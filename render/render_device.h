@@ -159,8 +159,10 @@ class RenderDevice {
   // memory, buffers and images, one-off submissions, and the device's facts.
   bool createBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible, GpuBuffer& out,
                     std::string* error);
+  // An image of `levels` mip levels; a cube has six square layers and a cube view.
   bool createImage(uint32_t width, uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                   VkImageAspectFlags aspect, GpuImage& out, std::string* error);
+                   VkImageAspectFlags aspect, GpuImage& out, std::string* error, uint32_t levels = 1,
+                   bool cube = false);
   void destroyBuffer(GpuBuffer& b);
   void destroyImage(GpuImage& i);
   uint32_t memoryType(uint32_t bits, VkMemoryPropertyFlags flags) const;

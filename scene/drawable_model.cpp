@@ -291,8 +291,9 @@ bool buildDrawableModel(ModelAsset asset, DrawableModel& out, bool decode) {
       notFinite += dropBadElements(p);
       if (p.mode == PrimitiveMode::kTriangles && p.normals.empty() && !p.indices.empty()) flatNormals(p);
       const MaterialDescription& m = out.materials[static_cast<std::size_t>(p.material)];
-      if (p.mode == PrimitiveMode::kTriangles && p.tangents.empty() && m.normalTexture.present()) {
-        generateTangents(p, m.normalTexture.texCoord);
+      const TextureRef& normals = m.normalTexture.present() ? m.normalTexture : m.clearcoat.normalTexture;
+      if (p.mode == PrimitiveMode::kTriangles && p.tangents.empty() && normals.present()) {
+        generateTangents(p, normals.texCoord);
       }
     }
     std::erase_if(mesh.primitives, [](const MeshPrimitive& p) { return p.indices.empty(); });
@@ -336,12 +337,37 @@ bool buildDrawableModel(ModelAsset asset, DrawableModel& out, bool decode) {
   return true;
 }
 
+std::vector<std::string> unshadedExtensions(const DrawableModel& model) {
+  // What the model view's shading takes from a material; the rest is read and kept only.
+  static constexpr std::string_view kShaded[] = {
+      "KHR_materials_emissive_strength", "KHR_materials_unlit", "KHR_texture_transform",
+      "KHR_materials_pbrSpecularGlossiness", "KHR_materials_clearcoat", "KHR_materials_ior",
+      "KHR_materials_specular"};
+  std::vector<std::string> names;
+  for (const MaterialDescription& m : model.materials) {
+    for (const std::string& name : m.extensions) {
+      if (std::find(std::begin(kShaded), std::end(kShaded), name) == std::end(kShaded) &&
+          std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(name);
+      }
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::shared_ptr<DrawableModel> loadDrawableModel(const std::filesystem::path& file,
                                                  std::span<const std::filesystem::path> animations) {
   ModelAsset asset;
   if (!readModelAsset(file, animations, asset)) return nullptr;
   auto model = std::make_shared<DrawableModel>();
   if (!buildDrawableModel(std::move(asset), *model)) return nullptr;
+  if (const std::vector<std::string> names = unshadedExtensions(*model); !names.empty()) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "Warning: %s: materials use what the view does not shade: %s\n", file.string().c_str(),
+                 list.c_str());
+  }
   return model;
 }
 

@@ -71,8 +71,13 @@ Matrix4 upAxisTurn(UpAxis up);
 // describing a model, which needs no pixels).
 bool buildDrawableModel(ModelAsset asset, DrawableModel& out, bool decodeImages = true);
 
+// The material extensions `model` uses that the model view reads but does not shade (sheen,
+// transmission, volume, ...), sorted, each once.
+std::vector<std::string> unshadedExtensions(const DrawableModel& model);
+
 // Reads `file` with `animations` (model/model_format.h) and builds its drawable model: the whole
-// load, on the calling thread. Null after one line on stderr naming the file and the reason.
+// load, on the calling thread, naming the unshaded extensions in one warning. Null after one
+// line on stderr naming the file and the reason.
 std::shared_ptr<DrawableModel> loadDrawableModel(const std::filesystem::path& file,
                                                  std::span<const std::filesystem::path> animations = {});
 

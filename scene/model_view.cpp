@@ -152,6 +152,40 @@ void ModelView::placeInstances() {
     }
     frame_.jointOffsets[i] = offset;
   }
+  placeLights();
+}
+
+void ModelView::placeLights() {
+  const DrawableModel& model = *model_;
+  frame_.lights.clear();
+  // Without a unit a model unit is taken as a metre, as glTF's are.
+  const double metresPerUnit = model.metresPerUnit > 0 ? model.metresPerUnit : 1.0;
+  frame_.metresPerWorldUnit = static_cast<float>(metresPerUnit / scale_);
+  for (std::size_t n = 0; n < model.nodes.size(); ++n) {
+    const int32_t index = model.nodes[n].light;
+    if (index < 0 || static_cast<std::size_t>(index) >= model.lights.size()) continue;
+    const AssetLight& light = model.lights[static_cast<std::size_t>(index)];
+    Matrix4 world;
+    MatrixMultiply(world, pose_.worlds[n], toView_);
+    FrameLight& out = frame_.lights.emplace_back();
+    out.type = light.type;
+    const float origin[3] = {0, 0, 0};
+    TransformPoint(world, origin, out.position);
+    // Lights shine down their node's -Z.
+    float length = 0;
+    for (int k = 0; k < 3; ++k) {
+      out.direction[k] = -world[8 + k];
+      length += out.direction[k] * out.direction[k];
+    }
+    length = std::sqrt(length);
+    for (int k = 0; k < 3; ++k) out.direction[k] = length > 0 ? out.direction[k] / length : (k == 2 ? -1.0f : 0.0f);
+    for (int k = 0; k < 3; ++k) out.color[k] = light.color[k] * light.intensity;
+    out.range = light.range > 0 ? static_cast<float>(light.range / metresPerUnit * scale_) : 0;
+    // A spot's smooth edge between its cones, as glTF describes it.
+    const float inner = std::cos(light.innerConeAngle), outer = std::cos(light.outerConeAngle);
+    out.coneScale = 1.0f / std::max(inner - outer, 1e-3f);
+    out.coneOffset = -outer * out.coneScale;
+  }
 }
 
 const ModelFrame& ModelView::Frame() {

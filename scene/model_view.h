@@ -18,13 +18,26 @@
 #include "scene/drawable_model.h"
 #include "scene/model_animator.h"
 #include "scene/orbit_camera.h"
+#include "scene/view_shading.h"
 #include "scene/view_stage.h"
+
+struct EnvironmentMaps;
 
 // The 256-byte keyboard state the input thread polls (scene/character.h's kKeyboardStateSize).
 inline constexpr std::size_t kModelViewKeys = 256;
 
 // How a drag in the display window moves the view.
 enum class DragMode { kOrbit, kPan };
+
+// A light of the model's own (KHR_lights_punctual) where the frame's pose puts it.
+struct FrameLight {
+  AssetLight::Type type = AssetLight::Type::kPoint;
+  float position[3] = {};
+  float direction[3] = {0, 0, -1};  // the way it shines, unit
+  float color[3] = {1, 1, 1};       // times its intensity
+  float range = 0;                  // world units; 0: unlimited
+  float coneScale = 0, coneOffset = 1;
+};
 
 // One frame of the view as the renderer draws it, in world units.
 struct ModelFrame {
@@ -36,6 +49,8 @@ struct ModelFrame {
   std::vector<Matrix4> instanceWorlds;
   std::vector<int32_t> jointOffsets;
   std::vector<Matrix4> joints;
+  std::vector<FrameLight> lights;
+  float metresPerWorldUnit = 1;  // for the lights' falloff, which is physical
   bool posed = true;  // the instances moved since the last frame
 };
 
@@ -45,6 +60,14 @@ class ModelView {
 
   const DrawableModel& model() const { return *model_; }
   const std::shared_ptr<const DrawableModel>& sharedModel() const { return model_; }
+
+  // What lights the model and how the picture is shown: set before the view is shown.
+  void setLook(std::shared_ptr<const EnvironmentMaps> environment, const ViewShading& shading) {
+    environment_ = std::move(environment);
+    shading_ = shading;
+  }
+  const std::shared_ptr<const EnvironmentMaps>& environment() const { return environment_; }
+  const ViewShading& shading() const { return shading_; }
 
   // Input, from any thread. Pixel movements are scaled by the picture's height.
   void SetViewport(int32_t width, int32_t height);
@@ -75,8 +98,11 @@ class ModelView {
  private:
   static constexpr float kFieldOfView = 45.0f;
   void placeInstances();
+  void placeLights();
 
   std::shared_ptr<const DrawableModel> model_;
+  std::shared_ptr<const EnvironmentMaps> environment_;
+  ViewShading shading_;
   ModelAnimator animator_;
   float scale_ = 1;
   Matrix4 toView_ = kIdentityMatrix;  // model units about its centre to world units

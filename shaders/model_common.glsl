@@ -3,17 +3,29 @@
 // the viewer holds them (rows for row vectors), so that a GLSL mat4 is their transpose and
 // M * v here is v x M there.
 
+// A light of the model's own (KHR_lights_punctual), in world units.
+struct PunctualLight {
+  vec4 position;   // xyz; w: 0 directional, 1 point, 2 spot
+  vec4 direction;  // xyz: the way it shines (unit); w: its range in world units, 0 unlimited
+  vec4 color;      // rgb: colour times intensity
+  vec4 cone;       // x, y: a spot's angular scale and offset; z: model metres per world unit
+};
+const int kMaxLights = 8;
+
 layout(set = 0, binding = 0, std140) uniform ViewFrame {
   mat4 viewProjection;
   mat4 lightViewProjection;
   vec4 eye;           // xyz
-  vec4 toLight;       // xyz: unit vector towards the key light; w: its strength
+  vec4 toLight;       // xyz: unit vector towards the key light; w: its strength (0: off)
   vec4 lightColor;    // rgb
-  vec4 sky;           // rgb: the fill from above
-  vec4 groundBounce;  // rgb: the fill from below
+  vec4 environment;   // x: the specular map's last level, y: the environment's strength
+  vec4 irradiance[9]; // rgb: the diffuse light's spherical harmonics, the cosine lobe folded in
   vec4 ground;        // x: height, y: half extent, z, w: where the fog starts and ends
-  vec4 background;    // rgb, linear
+  vec4 background;    // rgb, linear; w: 1 where the background shows the environment instead
+  mat4 inverseViewProjection;
   vec4 shadow;        // x: one texel of the shadow map, y: depth bias
+  ivec4 lightCount;   // x: punctual lights in use
+  PunctualLight lights[kMaxLights];
 } frame;
 
 struct Instance {
@@ -34,17 +46,22 @@ layout(set = 0, binding = 4, std140) uniform Material {
   vec4 emissive;
   vec4 factors;    // metallic, roughness, normal scale, occlusion strength
   vec4 alpha;      // cutoff, mode (0 opaque, 1 mask, 2 blend), unlit, double-sided
-  ivec4 texCoords;  // base colour, metallic-roughness, normal, occlusion: set 0 or 1, -1 none
-  ivec4 texCoords2; // x: emissive
-  vec4 transforms[10];  // per slot two rows of the texture transform
+  vec4 clearcoat;  // factor, roughness, normal scale, index of refraction
+  vec4 specular;   // colour rgb, factor
+  ivec4 texCoords[3];    // per slot: set 0 or 1, -1 none
+  vec4 transforms[20];   // per slot two rows of the texture transform
 } material;
 
-layout(set = 0, binding = 5) uniform sampler2D baseColorMap;
-layout(set = 0, binding = 6) uniform sampler2D metallicRoughnessMap;
-layout(set = 0, binding = 7) uniform sampler2D normalMap;
-layout(set = 0, binding = 8) uniform sampler2D occlusionMap;
-layout(set = 0, binding = 9) uniform sampler2D emissiveMap;
-layout(set = 0, binding = 10) uniform sampler2DShadow shadowMap;
+// The material's textures, by slot.
+const int kBaseColorSlot = 0, kMetallicRoughnessSlot = 1, kNormalSlot = 2, kOcclusionSlot = 3, kEmissiveSlot = 4,
+          kClearcoatSlot = 5, kClearcoatRoughnessSlot = 6, kClearcoatNormalSlot = 7, kSpecularSlot = 8,
+          kSpecularColorSlot = 9;
+layout(set = 0, binding = 5) uniform sampler2D materialMaps[10];
+layout(set = 0, binding = 15) uniform sampler2DShadow shadowMap;
+// The environment: its light prefiltered for each roughness (a level per step), and the
+// split-sum table of the specular response (x: scale, y: bias of f0), by (n.v, roughness).
+layout(set = 0, binding = 16) uniform samplerCube environmentMap;
+layout(set = 0, binding = 17) uniform sampler2D brdfTable;
 
 // Where the draw's attributes start in vertexData (-1: absent).
 layout(push_constant) uniform Draw {
@@ -91,8 +108,24 @@ float keyLightVisibility(vec3 coordinates) {
   return sum * 0.25;
 }
 
-// The sky above, the ground's bounce below, for a surface facing `normal`.
-vec3 hemisphereLight(vec3 normal) { return mix(frame.groundBounce.rgb, frame.sky.rgb, normal.z * 0.5 + 0.5); }
+// The environment's diffuse light on a surface facing `n` (a white Lambertian surface's
+// radiance), from its nine spherical harmonics.
+vec3 environmentIrradiance(vec3 n) {
+  vec3 e = frame.irradiance[0].rgb + frame.irradiance[1].rgb * n.y + frame.irradiance[2].rgb * n.z +
+           frame.irradiance[3].rgb * n.x + frame.irradiance[4].rgb * (n.x * n.y) + frame.irradiance[5].rgb * (n.y * n.z) +
+           frame.irradiance[6].rgb * (3.0 * n.z * n.z - 1.0) + frame.irradiance[7].rgb * (n.x * n.z) +
+           frame.irradiance[8].rgb * (n.x * n.x - n.y * n.y);
+  return max(e, vec3(0.0)) * frame.environment.y;
+}
+
+// The background seen along `direction`: its colour, or the environment's light blurred.
+vec3 backgroundAlong(vec3 direction) {
+  if (frame.background.w < 0.5) return frame.background.rgb;
+  return textureLod(environmentMap, direction, 0.6 * frame.environment.x).rgb * frame.environment.y;
+}
+
+// The fog's colour at a point: the background behind it.
+vec3 fogColorAt(vec3 world) { return backgroundAlong(normalize(world - frame.eye.xyz)); }
 
 // How far the fog has taken a point towards the background, by its distance from the eye.
 float fogAt(vec3 world) { return smoothstep(frame.ground.z, frame.ground.w, length(world - frame.eye.xyz)); }

@@ -122,7 +122,7 @@ TEST(ModelView, EveryTestModelOpensFramedAndGoesOnAContactSheet) {
     ASSERT_TRUE(pixels && width == kWidth && height == kHeight);
     // Something other than the pale ground and background: the model or its shadow.
     int darker = 0;
-    for (int p = 0; p < width * height; ++p) darker += pixels.get()[p * 3 + 1] < 150 ? 1 : 0;
+    for (int p = 0; p < width * height; ++p) darker += pixels.get()[p * 3 + 1] < 200 ? 1 : 0;
     EXPECT_GT(darker, width * height / 100);
     const int column = static_cast<int>(i) % kColumns, row = static_cast<int>(i) / kColumns;
     for (int y = 0; y < height; ++y) {
