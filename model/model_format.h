@@ -53,6 +53,9 @@ struct ModelFormat {
   // current directory. False after one line on stderr naming the file and the reason.
   bool (*readData)(ModelData& out, const std::filesystem::path& file) = nullptr;
   bool (*readAsset)(const std::filesystem::path& file, ModelAsset& out) = nullptr;
+  // A format with no magic that the bytes of many other files also fit (a zip, any binary):
+  // only its suffix names it, and a file of no known suffix is never taken for it.
+  bool suffixOnly = false;
 };
 
 // How many leading bytes a sniff sees.

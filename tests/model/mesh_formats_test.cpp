@@ -2,9 +2,6 @@
 // small inline files for the rules, the bad inputs and the one-thread / many-thread identity.
 #include <gtest/gtest.h>
 
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,60 +15,13 @@
 #include "model/mesh_formats/ply_reader.h"
 #include "model/mesh_formats/stl_reader.h"
 #include "model/model_format.h"
+#include "tests/model/asset_summary.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kAssimpModels = "/usr/share/assimp/models";
-
 // ---- against Assimp ----
-
-struct Summary {
-  bool read = false;
-  std::size_t triangles = 0, lines = 0, points = 0;
-  float min[3] = {INFINITY, INFINITY, INFINITY}, max[3] = {-INFINITY, -INFINITY, -INFINITY};
-  void include(float x, float y, float z) {
-    const float v[3] = {x, y, z};
-    for (int i = 0; i < 3; ++i) {
-      if (!std::isfinite(v[i])) continue;
-      min[i] = std::min(min[i], v[i]);
-      max[i] = std::max(max[i], v[i]);
-    }
-  }
-};
-
-Summary summaryOf(const ModelAsset& asset) {
-  Summary s;
-  s.read = true;
-  for (const Mesh& mesh : asset.meshes) {
-    for (const MeshPrimitive& p : mesh.primitives) {
-      (p.mode == PrimitiveMode::kTriangles ? s.triangles : p.mode == PrimitiveMode::kLines ? s.lines : s.points) +=
-          p.elementCount();
-      for (std::size_t i = 0; i + 2 < p.positions.size(); i += 3) s.include(p.positions[i], p.positions[i + 1], p.positions[i + 2]);
-    }
-  }
-  return s;
-}
-
-Summary assimpSummary(const fs::path& file) {
-  Summary s;
-  Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(file.string(), aiProcess_Triangulate | aiProcess_JoinIdenticalVertices);
-  if (scene == nullptr) return s;
-  s.read = scene->mNumMeshes > 0;
-  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-    const aiMesh* mesh = scene->mMeshes[m];
-    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-      const unsigned n = mesh->mFaces[f].mNumIndices;
-      (n == 3 ? s.triangles : n == 2 ? s.lines : s.points) += 1;
-    }
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) s.include(mesh->mVertices[v].x, mesh->mVertices[v].y, mesh->mVertices[v].z);
-  }
-  return s;
-}
-
-std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 // Where the two must differ, what we give instead of Assimp's figure:
 // - a file without faces is a point cloud here, a point a vertex; Assimp keeps the vertices
