@@ -57,7 +57,12 @@ class Folder {
   fs::path path_;
 };
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quoted(const fs::path& p) {
+  std::string out(1, '\'');  // appended, not "'" + ...: gcc 12 warns falsely of that
+  out += p.string();
+  out += '\'';
+  return out;
+}
 
 std::string output(const std::string& command) {
   std::string text;

@@ -158,7 +158,9 @@ TEST(EnvironmentLight, BrdfTableMatchesTheLobeAndTheCompensationRestoresEnergy) 
       EXPECT_NEAR(0.04 * a + b, dielectric, 0.005);
       const double compensation = 1 + 1.0 * (1 / (a + b) - 1);
       EXPECT_NEAR(metal * compensation, 1.0, 0.03);
-      if (row == 31) EXPECT_LT(metal, 0.9) << "a rough metal without compensation loses light";
+      if (row == 31) {
+        EXPECT_LT(metal, 0.9) << "a rough metal without compensation loses light";
+      }
     }
   }
 }
