@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cmath>
 #include <filesystem>
+#include <unistd.h>
 
 #include "app/model_view_setup.h"
 #include "app/png_writer.h"
@@ -11,6 +13,7 @@
 #include "app/whole_file.h"
 #include "app/resource_paths.h"
 #include "app/run_stats.h"
+#include "app/video_writer.h"
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
 #include "platform/number_text.h"
@@ -78,7 +81,7 @@ bool parseSize(const std::string& s, int32_t& width, int32_t& height) {
 
 std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::string>& args, std::string& error) {
   HeadlessOptions options;
-  bool framesGiven = false, shadingGiven = false;
+  bool framesGiven = false, shadingGiven = false, videoOptionGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool hasValue = i + 1 < args.size();
@@ -107,6 +110,34 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
         return std::nullopt;
       }
       options.holds.push_back(hold);
+    } else if (a == "--video" && hasValue) {
+      options.video = std::filesystem::absolute(args[++i]).string();
+    } else if (a == "--turntable" && hasValue) {
+      videoOptionGiven = true;
+      const std::string& value = args[++i];
+      options.turntableSeconds = value.find_first_not_of("0123456789.") == std::string::npos && !value.empty()
+                                     ? text::parseDouble(value)
+                                     : -1;
+      if (!(options.turntableSeconds >= 0.1 && options.turntableSeconds <= 600)) {
+        error = "--turntable needs SECONDS, 0.1 to 600";
+        return std::nullopt;
+      }
+    } else if (a == "--animation" && hasValue) {
+      videoOptionGiven = true;
+      int64_t n = 0;
+      if (!parseCount(args[++i], n) || n < 1 || n > 1000000) {
+        error = "--animation needs the number of an animation set, from 1";
+        return std::nullopt;
+      }
+      options.animation = static_cast<int32_t>(n);
+    } else if (a == "--fps" && hasValue) {
+      videoOptionGiven = true;
+      int64_t n = 0;
+      if (!parseCount(args[++i], n) || n < 1 || n > 120) {
+        error = "--fps needs frames a second, 1 to 120";
+        return std::nullopt;
+      }
+      options.fps = static_cast<int32_t>(n);
     } else if (a == "--stats") {
       options.stats = true;
     } else if (a == "--validate") {
@@ -125,6 +156,15 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
   if (options.model.empty() &&
       (!options.animations.empty() || options.width != 1280 || options.height != 720 || shadingGiven)) {
     error = "--ani, --size and the shading options need a MODEL";
+    return std::nullopt;
+  }
+  if (options.video.empty() && videoOptionGiven) {
+    error = "--turntable, --animation and --fps need --video";
+    return std::nullopt;
+  }
+  if (!options.video.empty() && (options.model.empty() || framesGiven || !options.screenshot.empty() ||
+                                 !options.holds.empty())) {
+    error = "--video needs a MODEL and takes the place of --frames, --screenshot and --hold";
     return std::nullopt;
   }
   // A picture of a model is one frame unless asked for more.
@@ -160,26 +200,95 @@ namespace {
 
 // Why the picture cannot go to `target`, before any work is done for it: a place that is no
 // regular file nor a new name, or one of the files the picture is made from. Empty when it can.
-std::string unusableTarget(const HeadlessOptions& options) {
+std::string unusableTarget(const HeadlessOptions& options, const std::string& target, const char* what) {
   std::string why;
-  const std::filesystem::path destination = WriteDestination(options.screenshot, &why);
+  const std::filesystem::path destination = WriteDestination(target, &why);
   if (destination.empty()) return why;
   std::error_code ec;
   if (!std::filesystem::exists(destination, ec)) return {};
   std::vector<std::string> inputs = options.animations;
   if (!options.model.empty()) inputs.push_back(options.model);
   for (const std::string& input : inputs) {
-    if (std::filesystem::equivalent(destination, input, ec)) return "is " + input + ", which the picture is made from";
+    if (std::filesystem::equivalent(destination, input, ec)) return "is " + input + ", which the " + what + " is made from";
   }
   return {};
+}
+
+// The video: each frame rendered, read back and handed to the writer, whose own thread encodes
+// while the next frame renders. Progress on stderr when it is a terminal.
+int recordVideo(const HeadlessOptions& options, RenderDevice& device, ModelStage& stage, ModelView& view) {
+  int64_t frames = 0;
+  if (options.animation > 0) {
+    if (options.animation > view.animationCount()) {
+      std::fprintf(stderr, "%s: has %d animation sets; --animation %d names none\n", options.model.c_str(),
+                   view.animationCount(), options.animation);
+      return 1;
+    }
+    view.PlayAnimation(options.animation - 1);
+    const double duration = view.model().animations[static_cast<std::size_t>(options.animation - 1)].duration();
+    frames = std::max<int64_t>(1, std::llround(duration * options.fps));
+  } else {
+    if (view.animationCount() > 0) view.TogglePause();  // the first clip's first pose, still
+    frames = std::max<int64_t>(1, std::llround(options.turntableSeconds * options.fps));
+  }
+  std::string why;
+  std::unique_ptr<VideoWriter> writer =
+      VideoWriter::open(options.video, {options.width, options.height, options.fps}, &why);
+  if (!writer) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  }
+  const bool progress = ::isatty(STDERR_FILENO) == 1;
+  PictureReader picture(device);
+  const std::size_t rowBytes = static_cast<std::size_t>(options.width) * 4;
+  std::vector<uint8_t> cropped;
+  for (int64_t frame = 0; frame < frames; ++frame) {
+    // The turn's last frame stops one step short of the first, so that the clip loops.
+    if (options.animation == 0 && frame > 0) view.Turn(360.0f / static_cast<float>(frames));
+    if (!stage.renderFrame(frame == 0 ? 0.0 : 1.0 / options.fps, &picture) ||
+        picture.rgba.size() != rowBytes * static_cast<std::size_t>(options.height)) {
+      std::fprintf(stderr, "modelviewer: the GPU failed to render frame %" PRId64 " of the video\n", frame + 1);
+      return 1;
+    }
+    // The writer takes even sides: the picture's last column or row goes where it is odd.
+    std::span<const uint8_t> rgba = picture.rgba;
+    if (writer->width() != options.width || writer->height() != options.height) {
+      cropped.resize(static_cast<std::size_t>(writer->width()) * writer->height() * 4);
+      for (int y = 0; y < writer->height(); ++y) {
+        std::copy_n(picture.rgba.data() + y * rowBytes, static_cast<std::size_t>(writer->width()) * 4,
+                    cropped.data() + static_cast<std::size_t>(y) * writer->width() * 4);
+      }
+      rgba = cropped;
+    }
+    if (!writer->addFrame(rgba, &why)) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 1;
+    }
+    if (progress) std::fprintf(stderr, "\rrendering frame %" PRId64 " of %" PRId64, frame + 1, frames);
+  }
+  const bool written = writer->finish(&why, [&](int done, int total) {
+    if (progress) std::fprintf(stderr, "\rencoding frame %d of %d   ", done, total);
+  });
+  if (progress) std::fprintf(stderr, "\n");
+  if (!written) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  }
+  if (device.validationMessages() > 0) {
+    std::fprintf(stderr, "modelviewer: %d Vulkan validation messages\n", device.validationMessages());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
-  if (!options.screenshot.empty()) {
-    if (std::string why = unusableTarget(options); !why.empty()) {
-      std::fprintf(stderr, "%s: the picture is not written there: it %s\n", options.screenshot.c_str(), why.c_str());
+  for (const std::string* target : {&options.screenshot, &options.video}) {
+    if (target->empty()) continue;
+    const char* what = target == &options.video ? "video" : "picture";
+    if (std::string why = unusableTarget(options, *target, what); !why.empty()) {
+      std::fprintf(stderr, "%s: the %s is not written there: it %s\n", target->c_str(), what, why.c_str());
       return 1;
     }
   }
@@ -225,6 +334,8 @@ int RunHeadless(const HeadlessOptions& options) {
       return 1;
     }
   }
+
+  if (!options.video.empty()) return recordVideo(options, device, stage, *modelView);
 
   Scene scene;
   Camera camera;

@@ -27,6 +27,12 @@ struct HeadlessOptions {
   std::vector<std::string> animations;
   int32_t width = 1280, height = 720;
   ViewShading shading;
+  // A video of the model instead of a picture: one full turn from the framed view in
+  // `turntableSeconds`, or one loop of animation set `animation` (1-based; 0: the turntable).
+  std::string video;  // empty: none
+  double turntableSeconds = 6;
+  int32_t animation = 0;
+  int32_t fps = 30;
 };
 
 // Parses the arguments after "--headless". Returns nothing, with a message in `error`, on a
@@ -40,5 +46,6 @@ std::optional<HeadlessOptions> ParseThumbnailOptions(const std::vector<std::stri
                                                      std::string& error);
 
 // Runs the headless mode in the current directory (the run folder). Returns the exit status:
-// 0 on success, 1 when the device, the shaders or the screenshot failed (one line on stderr).
+// 0 on success, 1 when the device, the shaders, the screenshot or the video failed (one line
+// on stderr; no file is left at the video's path).
 int RunHeadless(const HeadlessOptions& options);

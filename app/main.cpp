@@ -22,6 +22,7 @@ void printUsage(std::FILE* out) {
                "                   [--stats] [--validate] [--empty]\n"
                "       modelviewer --headless MODEL [--ani ANIM]... [--size WxH] [--frames N]\n"
                "                   [--screenshot FILE.png] [--stats] [--validate]\n"
+               "                   [--video OUT.mp4|.webm|.gif [--turntable SECONDS] [--animation N] [--fps F]]\n"
                "                   %s\n"
                "       modelviewer --thumbnail SIZE INPUT OUTPUT.png\n"
                "       %s\n"

@@ -100,6 +100,11 @@ void ModelView::Home() {
   orbit_.frame(framedBox_, kFieldOfView, static_cast<float>(viewWidth_) / static_cast<float>(viewHeight_));
 }
 
+void ModelView::Turn(float yawDegrees) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  orbit_.orbit(yawDegrees, 0);
+}
+
 OrbitCamera ModelView::orbitNow() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return orbit_;

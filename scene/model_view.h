@@ -74,6 +74,7 @@ class ModelView {
   void Drag(float dx, float dy, DragMode mode);
   void Wheel(int steps);  // positive: towards the model
   void Home();
+  void Turn(float yawDegrees);  // about the vertical axis through the target
   void PlayAnimation(int32_t index) { animator_.play(index); }  // 0-based
   void TogglePause() { animator_.togglePause(); }
   // The keys: 1 to 9 play a clip, space pauses, Home frames again, the arrows orbit and zoom

@@ -159,8 +159,8 @@ TEST(ModelView, CommandLinesAnswerWithTheirStatusAndOneLine) {
   } cases[] = {
       {"'" + copy + "' --headless --size 64x48 --screenshot '" + shot + "'", 0, ""},
       {"--headless '" + copy + "' --size 16384x16384", 2, "the largest picture of that shape is"},
-      {"--thumbnail 64 '" + copy + "' '" + copy + "'", 1, "which the picture is made from"},
-      {"--thumbnail 64 '" + copy + "' '" + (folder / "link.png").string() + "'", 1, "which the picture is made from"},
+      {"--thumbnail 64 '" + copy + "' '" + copy + "'", 1, "which the video is made from"},
+      {"--thumbnail 64 '" + copy + "' '" + (folder / "link.png").string() + "'", 1, "which the video is made from"},
       {"--thumbnail 64 '" + copy + "' /dev/null", 1, "is not a regular file"},
   };
   for (const auto& c : cases) {
@@ -175,6 +175,83 @@ TEST(ModelView, CommandLinesAnswerWithTheirStatusAndOneLine) {
   }
   EXPECT_TRUE(fs::exists(shot));
   EXPECT_EQ(fs::file_size(copy), fs::file_size(table)) << "the model is intact";
+  fs::remove_all(folder);
+}
+
+}  // namespace
+
+namespace {
+
+// What a command prints on stdout.
+std::string commandOutput(const std::string& command) {
+  std::string text;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) text.append(buffer, n);
+  return text;
+}
+
+// Frame `n` of `video` as RGB, decoded by FFmpeg's own tool.
+std::vector<uint8_t> videoFrame(const fs::path& video, int n, int width, int height) {
+  const std::string rgb = commandOutput("ffmpeg -v error -i '" + video.string() + "' -vf 'select=eq(n\\," +
+                                        std::to_string(n) + ")' -frames:v 1 -pix_fmt rgb24 -f rawvideo -");
+  return rgb.size() == static_cast<std::size_t>(width) * height * 3 ? std::vector<uint8_t>(rgb.begin(), rgb.end())
+                                                                    : std::vector<uint8_t>();
+}
+
+double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(a[i] - b[i]);
+  return sum / static_cast<double>(a.size());
+}
+
+// A turntable turns once and comes back where it began; an animation's video is one loop of
+// it at the asked rate; what cannot be made ends with one line and leaves no file.
+TEST(ModelView, VideosOfATurntableAndOfAnAnimationPlay) {
+  if (std::system("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ffprobe or ffmpeg is missing (Debian package ffmpeg): videos NOT checked";
+  }
+  const fs::path folder = fs::temp_directory_path() / ("mv_videos_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const std::string table = MV_TESTDATA_DIR "/collada/gazebo-models/cafe_table/meshes/cafe_table.dae";
+  // Its keys end at 5 s.
+  const std::string animated = MV_TESTDATA_DIR "/collada/collada-dae-parser/test/fixture/letter-f-animated.dae";
+  struct Case {
+    std::string model, name, options, codec;
+    int frames;
+  } cases[] = {{table, "turn.mp4", "--turntable 2 --fps 12", "h264", 24},
+               {animated, "walk.webm", "--animation 1 --fps 4", "vp9", 20},
+               {table, "turn.gif", "--turntable 1 --fps 8", "gif", 8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = folder / c.name;
+    ViewerRun run = runElsewhere("--headless '" + c.model + "' --size 160x120 --video '" + out.string() + "' " + c.options);
+    if (run.err.find("no usable Vulkan device") != std::string::npos) GTEST_SKIP() << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no progress where stderr is no terminal
+    const std::string probe = commandOutput("ffprobe -v error -count_frames -show_entries "
+                                            "stream=codec_name,width,height,nb_read_frames -of csv=p=0 '" + out.string() + "'");
+    EXPECT_EQ(probe, c.codec + ",160,120," + std::to_string(c.frames) + "\n");
+    if (c.codec == "h264") {
+      const auto first = videoFrame(out, 0, 160, 120), half = videoFrame(out, c.frames / 2, 160, 120),
+                 last = videoFrame(out, c.frames - 1, 160, 120);
+      ASSERT_FALSE(first.empty() || half.empty() || last.empty());
+      EXPECT_LT(meanDifference(first, last), 0.4 * meanDifference(first, half));
+    }
+  }
+  for (const auto& [options, message] : std::vector<std::pair<std::string, std::string>>{
+           {"--video '" + (folder / "clip.avi").string() + "'", "unknown video type"},
+           {"--video '" + (folder / "clip.mp4").string() + "' --animation 2", "animation sets"},
+           {"--video '" + (folder / "missing/clip.mp4").string() + "'", "clip.mp4"},
+           {"--video '" + table + "'", "which the video is made from"}}) {
+    SCOPED_TRACE(options);
+    const std::size_t before = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    ViewerRun run = runElsewhere("--headless '" + table + "' --size 64x64 " + options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), static_cast<std::ptrdiff_t>(before));
+  }
   fs::remove_all(folder);
 }
 
