@@ -139,9 +139,9 @@ class EnvironmentSource {
 struct EnvironmentMapSizes {
   int cubeSize = 256;        // level 0's face side; a power of two, 1..4096
   int cubeLevels = 6;        // mip levels, 1..log2(cubeSize) + 1 (6 at 256: 256 down to 8)
-  int specularSamples = 64;  // GGX samples a texel of level 1 takes; 2 and 4 times that on rougher levels
+  int specularSamples = 32;  // GGX samples a texel of level 1 takes; 2 and 4 times that on rougher levels
   int brdfSize = 128;        // the BRDF table's side, 1..1024
-  int brdfSamples = 512;     // samples a table texel takes
+  int brdfSamples = 256;     // samples a table texel takes
 };
 
 // What the shaders sample; the layouts are in the comment at the top of this file.
