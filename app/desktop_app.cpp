@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "app/run_stats.h"
 #include "app/startup_scene.h"
 #include "app/title_buttons.h"
+#include "app/viewer_tools.h"
 #include "app/window_layout.h"
 #include "platform/keyboard_state.h"
 #include "platform/periodic_timer.h"
@@ -76,6 +79,9 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   const bool printStats = desktopOptions.printStats;
   // A model is shown from the start, or once one is dropped; the UI thread's to read.
   bool showModel = !desktopOptions.model.empty();
+  // Where the program was started: pictures go there when the model's folder takes none.
+  std::error_code cwdError;
+  const std::filesystem::path workingFolder = std::filesystem::current_path(cwdError);
   // The model first, read and built before any window or device exists: one that cannot be
   // shown ends the program with its line, and no window opens.
   std::shared_ptr<ModelView> firstModel;
@@ -105,6 +111,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   std::unique_ptr<WindowPresenter> presenter;
   ModelStage stage(device);
   std::unique_ptr<DroppedModels> drops;
+  std::unique_ptr<ViewerTools> tools;
 
   // The main window, hidden until everything is loaded.
   DisplayView view;
@@ -218,13 +225,22 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
     }
     drops->setShown(StartupMeshSets(contents));
   }
-  state.barExtraText = [&drops] { return drops->barText(); };
+  tools = std::make_unique<ViewerTools>(
+      *drops, stage, workingFolder,
+      ViewerTools::Hooks{[&windows](std::function<void()> task) { windows.post(std::move(task)); },
+                         [&windows, &state] { windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); }); }});
+  view.afterModelKeys = [&tools](const uint8_t* keys) { tools->onKeys(keys); };
+  state.barExtraText = [&drops, &tools] {
+    std::string text = tools->barText();
+    return text.empty() ? drops->barText() : text;
+  };
   view.renderSizeChanged = [&stage](int32_t width, int32_t height) {
     if (std::shared_ptr<ModelView> shown = stage.shown()) shown->SetViewport(width, height);
   };
   view.beforeFrame = [&view, &drops] { drops->frameHook(view.renderWidth, view.renderHeight); };
-  windows.acceptDrops(state.mainWindow, {TakesDroppedFiles, [&drops](std::vector<std::string> paths) {
+  windows.acceptDrops(state.mainWindow, {TakesDroppedFiles, [&drops, &tools](std::vector<std::string> paths) {
                                            drops->drop(std::move(paths));
+                                           tools->followShown();
                                          }});
 
   // Running: the window, the two worker threads and the one-second repaint.
@@ -247,12 +263,14 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   soundMixer.stop();
   if (view.frameThread.joinable()) view.frameThread.join();
   if (view.inputThread.joinable()) view.inputThread.join();
+  tools->stop();
   drops->stop();
   if (printStats) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     PrintRunStats(stdout, {view.framesDrawn, view.stepsTaken, seconds, device.deviceName(), contents.skeleton,
                            stage.shown().get()});
   }
+  tools.reset();
   drops.reset();
   presenter.reset();
   if (device.validationMessages() > 0) {

@@ -38,21 +38,42 @@ void DroppedModels::setShown(std::vector<const MeshSet*> startupMeshes, std::str
 void DroppedModels::drop(std::vector<std::string> paths) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) return;
-  drops_.push_back(std::move(paths));
+  drops_.push_back({std::move(paths), false});
   if (!loader_.joinable()) loader_ = std::thread([this] { loaderLoop(); });
   wake_.notify_all();
 }
 
+void DroppedModels::reload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_ || last_.model.empty()) return;
+  drops_.push_back({{}, true});
+  if (!loader_.joinable()) loader_ = std::thread([this] { loaderLoop(); });
+  wake_.notify_all();
+}
+
+std::string DroppedModels::shownFile() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_.model;
+}
+
 void DroppedModels::loaderLoop() {
   for (;;) {
-    std::vector<std::string> paths;
+    Drop drop;
+    Load again;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || !drops_.empty(); });
       if (stopping_) return;
-      paths = std::move(drops_.front());
+      drop = std::move(drops_.front());
       drops_.pop_front();
+      again = last_;
     }
+    if (drop.reload) {
+      again.keepCamera = true;
+      load(again);
+      continue;
+    }
+    const std::vector<std::string>& paths = drop.paths;
     // A model with the .ani files after it is one load; .ani files first extend the last model.
     Load pending;
     bool havePending = false;
@@ -64,13 +85,13 @@ void DroppedModels::loaderLoop() {
         continue;
       }
       if (!havePending) {
-        if (last_.model.empty()) {
+        if (again.model.empty()) {
           LoadErrorCapture error;
           printLoadError("%s: no model is shown to add this animation to", path.c_str());
           fail(error.line());
           continue;
         }
-        pending = last_;
+        pending = again;
         havePending = true;
       }
       pending.animations.push_back(path);
@@ -91,10 +112,12 @@ void DroppedModels::load(const Load& request) {
     fail(error.line().empty() ? request.model + ": cannot be shown" : error.line());
     return;
   }
-  last_ = request;
   // A model loaded before it and not yet shown is passed over.
   std::lock_guard<std::mutex> lock(mutex_);
+  last_ = request;
+  last_.keepCamera = false;
   loaded_ = std::move(view);
+  loadedKeepsCamera_ = request.keepCamera;
 }
 
 void DroppedModels::fail(const std::string& message) {
@@ -109,12 +132,15 @@ void DroppedModels::fail(const std::string& message) {
 
 void DroppedModels::frameHook(int32_t width, int32_t height) {
   std::shared_ptr<ModelView> next;
+  bool keepCamera = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     next = std::move(loaded_);
+    keepCamera = loadedKeepsCamera_;
   }
   if (!next) return;
   next->SetViewport(width, height);
+  if (std::shared_ptr<ModelView> old = stage_.shown(); keepCamera && old) next->KeepCamera(*old);
   std::string error;
   // The stage's passes exist from the first model on.
   if (!stage_.create(width, height, &error) || !stage_.show(next, &error)) {

@@ -56,6 +56,11 @@ class DroppedModels {
   // A model replaces what is shown; .ani files extend the last model before them, else the
   // shown one, which is then read again with them.
   void drop(std::vector<std::string> paths);
+  // Any thread: reads the shown model (with its animation files) again and shows it with the
+  // camera where it is.
+  void reload();
+  // Any thread: the model file last read (shown, or about to be); empty for the start-up scene.
+  std::string shownFile() const;
 
   // Frame thread, before a frame, with the Scene's lists to itself: shows a loaded model (its
   // model uploaded, framed for a `width` x `height` picture) in place of the shown one. A model
@@ -74,6 +79,11 @@ class DroppedModels {
   struct Load {
     std::string model;
     std::vector<std::string> animations;
+    bool keepCamera = false;
+  };
+  struct Drop {
+    std::vector<std::string> paths;
+    bool reload = false;  // paths empty: the last model again
   };
   void loaderLoop();
   void load(const Load& request);
@@ -88,14 +98,15 @@ class DroppedModels {
 
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable wake_;
-  std::deque<std::vector<std::string>> drops_;
+  std::deque<Drop> drops_;
   bool stopping_ = false;
   std::shared_ptr<ModelView> loaded_;
+  bool loadedKeepsCamera_ = false;
   std::vector<const MeshSet*> startupMeshes_;
   std::string message_;
   std::chrono::steady_clock::time_point messageUntil_;
 
-  // The loader thread's own: the last model it read, which later .ani files extend.
+  // The last model read, which later .ani files extend: written by the loader thread.
   Load last_;
   std::thread loader_;
 };

@@ -19,6 +19,7 @@ bool PollKeyboardOnce(DisplayView& view, KeyboardDevice* keyboard) {
     // The keys go to the model view while it shows a model, else to the Scene's characters.
     if (std::shared_ptr<ModelView> shown = view.modelStage != nullptr ? view.modelStage->shown() : nullptr) {
       shown->OnKeyboard(state);
+      if (view.afterModelKeys) view.afterModelKeys(state);
     } else {
       view.scene->DispatchKeyboard(state);
     }

@@ -97,6 +97,9 @@ struct DisplayView {
   // place where the Scene's lists may change (a dropped model taking the old one's place) and
   // where the device takes new meshes while the frame thread runs.
   std::function<void()> beforeFrame;
+  // Input thread: the polled keys once the model view has taken its own (the viewer's tools:
+  // the next file, a picture of the window).
+  std::function<void(const uint8_t* keys)> afterModelKeys;
   // Held by the frame thread around the hook and the steps, and by the input thread around
   // its keyboard dispatch, so that neither walks the lists while the hook changes them.
   std::mutex sceneMutex;

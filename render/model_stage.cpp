@@ -1,6 +1,9 @@
 #include "render/model_stage.h"
 
+#include <optional>
+
 #include "render/frame_presenter.h"
+#include "render/frame_thread.h"
 #include "render/render_device.h"
 
 ModelStage::~ModelStage() {
@@ -32,16 +35,70 @@ bool ModelStage::show(std::shared_ptr<ModelView> view, std::string* error) {
   return true;
 }
 
+namespace {
+
+// The window's presenter and a read-back of the same picture, for a frame that is both shown
+// and kept.
+class PresentAndRead final : public FramePresenter {
+ public:
+  PresentAndRead(FramePresenter* window, PictureReader& reader) : window_(window), reader_(reader) {}
+  bool acquire() override {
+    shown_ = window_ != nullptr && window_->acquire();
+    return true;
+  }
+  void recordPresent(VkCommandBuffer cmd, const GpuImage& picture) override {
+    if (shown_) window_->recordPresent(cmd, picture);
+    reader_.recordPresent(cmd, picture);
+  }
+  void present() override {
+    if (shown_) window_->present();
+    reader_.present();
+  }
+
+ private:
+  FramePresenter* window_;
+  PictureReader& reader_;
+  bool shown_ = false;
+};
+
+}  // namespace
+
+void ModelStage::requestPicture(PictureDone done) {
+  std::lock_guard<std::mutex> lock(pictureMutex_);
+  pictureDone_ = std::move(done);
+}
+
 bool ModelStage::renderFrame(double seconds, FramePresenter* presenter) {
   std::shared_ptr<ModelView> view = shown();
   if (!view || !gpu_) return true;
   view->Advance(seconds);
   const ModelFrame& frame = view->Frame();
   auto record = [&](VkCommandBuffer cmd) -> const GpuImage& { return renderer_.record(cmd, view->model(), *gpu_, frame); };
-  if (presenter == nullptr || !presenter->acquire()) return device_.renderRecorded(record);
-  const bool ok = device_.renderRecorded(record, [presenter](VkCommandBuffer cmd, const GpuImage& picture) {
-    presenter->recordPresent(cmd, picture);
-  });
-  presenter->present();
+  PictureDone done;
+  {
+    std::lock_guard<std::mutex> lock(pictureMutex_);
+    done = std::move(pictureDone_);
+    pictureDone_ = nullptr;
+  }
+  std::optional<PictureReader> reader;
+  std::optional<PresentAndRead> both;
+  if (done) {
+    reader.emplace(device_);
+    both.emplace(presenter, *reader);
+    presenter = &*both;
+  }
+  bool ok = true;
+  if (presenter == nullptr || !presenter->acquire()) {
+    ok = device_.renderRecorded(record);
+  } else {
+    ok = device_.renderRecorded(record, [presenter](VkCommandBuffer cmd, const GpuImage& picture) {
+      presenter->recordPresent(cmd, picture);
+    });
+    presenter->present();
+  }
+  if (done) {
+    const GpuImage& picture = renderer_.picture();
+    done(std::move(reader->rgba), static_cast<int32_t>(picture.width), static_cast<int32_t>(picture.height));
+  }
   return ok;
 }

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "render/gpu_model.h"
 #include "render/model_renderer.h"
@@ -39,6 +42,12 @@ class ModelStage {
   // `presenter` (when given and able) taking the picture. False when the GPU failed.
   bool renderFrame(double seconds, FramePresenter* presenter);
 
+  // Any thread: the next frame's picture is also read back and handed to `done` on the frame
+  // thread (RGBA, top row first; empty when it could not be read). A later request before that
+  // frame replaces this one.
+  using PictureDone = std::function<void(std::vector<uint8_t> rgba, int32_t width, int32_t height)>;
+  void requestPicture(PictureDone done);
+
   const GpuModel* gpuModel() const { return gpu_.get(); }
   const GpuImage& picture() const { return renderer_.picture(); }
 
@@ -49,4 +58,6 @@ class ModelStage {
   std::shared_ptr<ModelView> shown_;
   std::shared_ptr<const EnvironmentMaps> environment_;  // the one on the GPU
   bool created_ = false;
+  std::mutex pictureMutex_;  // guards pictureDone_
+  PictureDone pictureDone_;
 };

@@ -15,6 +15,7 @@ float radians(float degrees) { return degrees * kPi / 180.0f; }
 constexpr uint8_t kKey1 = 0x02;  // "1" to "9" are 0x02 to 0x0A
 constexpr uint8_t kKeySpace = 0x39;
 constexpr uint8_t kKeyHome = 0xC7;
+constexpr uint8_t kKeyF5 = 0x3F;  // F5 to F8 are 0x3F to 0x42: the camera presets
 constexpr uint8_t kKeyLeftShift = 0x2A, kKeyRightShift = 0x36;
 
 bool down(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
@@ -105,6 +106,19 @@ void ModelView::Turn(float yawDegrees) {
   orbit_.orbit(yawDegrees, 0);
 }
 
+void ModelView::Preset(float yawDegrees, float pitchDegrees) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  orbit_.frame(framedBox_, kFieldOfView, static_cast<float>(viewWidth_) / static_cast<float>(viewHeight_));
+  orbit_.yaw = yawDegrees;
+  orbit_.pitch = std::clamp(pitchDegrees, -OrbitCamera::kMaxPitch, OrbitCamera::kMaxPitch);
+}
+
+void ModelView::KeepCamera(const ModelView& other) {
+  const OrbitCamera camera = other.orbitNow();
+  std::lock_guard<std::mutex> lock(mutex_);
+  orbit_ = camera;
+}
+
 OrbitCamera ModelView::orbitNow() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return orbit_;
@@ -117,6 +131,12 @@ void ModelView::OnKeyboard(const uint8_t keys[kModelViewKeys]) {
   }
   if (pressed(kKeySpace)) TogglePause();
   if (pressed(kKeyHome)) Home();
+  // Front (from -y), side (from +x), top, and the home view's three-quarters.
+  static constexpr float kPresets[4][2] = {{-90, 0}, {0, 0}, {-90, OrbitCamera::kMaxPitch},
+                                           {OrbitCamera::kHomeYaw, OrbitCamera::kHomePitch}};
+  for (uint8_t k = 0; k < 4; ++k) {
+    if (pressed(static_cast<uint8_t>(kKeyF5 + k))) Preset(kPresets[k][0], kPresets[k][1]);
+  }
   const bool shift = down(keys, kKeyLeftShift) || down(keys, kKeyRightShift);
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -75,10 +75,16 @@ class ModelView {
   void Wheel(int steps);  // positive: towards the model
   void Home();
   void Turn(float yawDegrees);  // about the vertical axis through the target
+  // The home view's distance and target, seen from `yawDegrees` about the vertical axis and
+  // `pitchDegrees` above the horizon (OrbitCamera's angles).
+  void Preset(float yawDegrees, float pitchDegrees);
+  // The camera of `other` (a reloaded model keeps where the user was looking from).
+  void KeepCamera(const ModelView& other);
   void PlayAnimation(int32_t index) { animator_.play(index); }  // 0-based
   void TogglePause() { animator_.togglePause(); }
-  // The keys: 1 to 9 play a clip, space pauses, Home frames again, the arrows orbit and zoom
-  // (with shift, up and down tilt). Pressed keys act once; held arrows keep acting.
+  // The keys: 1 to 9 play a clip, space pauses, Home frames again, F5 to F8 frame it from the
+  // front, the side, the top and three-quarters, the arrows orbit and zoom (with shift, up and
+  // down tilt). Pressed keys act once; held arrows keep acting.
   void OnKeyboard(const uint8_t keys[kModelViewKeys]);
 
   std::string StatusText() const { return animator_.statusText(); }

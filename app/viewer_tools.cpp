@@ -1,0 +1,195 @@
+#include "app/viewer_tools.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "app/dropped_models.h"
+#include "app/png_writer.h"
+#include "app/whole_file.h"
+#include "model/model_format.h"
+#include "render/model_stage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint8_t kKeyF12 = 0x58, kKeyPageUp = 0xC9, kKeyPageDown = 0xD1;
+
+bool down(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
+
+}  // namespace
+
+fs::path NeighbourModel(const fs::path& file, int step) {
+  std::vector<fs::path> models;
+  std::error_code ec;
+  for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    if (formatOfName(it->path()) != nullptr && it->is_regular_file(ec)) models.push_back(it->path());
+  }
+  std::sort(models.begin(), models.end(), [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  if (models.empty()) return file;
+  // The shown file may be gone: its place is where its name would be.
+  const auto at = std::lower_bound(models.begin(), models.end(), file,
+                                   [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  const bool present = at != models.end() && at->filename() == file.filename();
+  const long n = static_cast<long>(models.size()), i = at - models.begin();
+  long next = step > 0 ? (present ? i + step : i + step - 1) : i + step;
+  next = ((next % n) + n) % n;
+  return models[static_cast<std::size_t>(next)];
+}
+
+fs::path FreePictureName(const fs::path& folder, const std::string& stem) {
+  std::error_code ec;
+  for (int n = 1;; ++n) {
+    fs::path candidate = folder / (stem + "-" + std::to_string(n) + ".png");
+    if (!fs::exists(fs::symlink_status(candidate, ec)) || n == INT_MAX) return candidate;
+  }
+}
+
+ViewerTools::ViewerTools(DroppedModels& drops, ModelStage& stage, fs::path workingFolder, Hooks hooks)
+    : drops_(drops), stage_(stage), workingFolder_(std::move(workingFolder)), hooks_(std::move(hooks)) {
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd_ >= 0) watcher_ = std::thread([this] { watchLoop(); });
+}
+
+ViewerTools::~ViewerTools() {
+  stop();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void ViewerTools::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  followShown();  // wakes the watch, which sees the stop
+  if (watcher_.joinable()) watcher_.join();
+}
+
+void ViewerTools::followShown() {
+  if (wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void ViewerTools::onKeys(const uint8_t keys[256]) {
+  auto pressed = [&](uint8_t code) { return down(keys, code) && !down(previous_, code); };
+  if (pressed(kKeyPageDown)) nextModel(1);
+  if (pressed(kKeyPageUp)) nextModel(-1);
+  if (pressed(kKeyF12)) takePicture();
+  std::copy_n(keys, 256, previous_);
+}
+
+void ViewerTools::nextModel(int step) {
+  const std::string shown = drops_.shownFile();
+  if (shown.empty()) return;
+  const fs::path next = NeighbourModel(shown, step);
+  if (next == fs::path(shown)) return;
+  drops_.drop({next.string()});
+  followShown();
+}
+
+void ViewerTools::takePicture() {
+  stage_.requestPicture([this](std::vector<uint8_t> rgba, int32_t width, int32_t height) {
+    // Encoding and writing wait for the UI thread: the frame thread goes on drawing.
+    auto pixels = std::make_shared<std::vector<uint8_t>>(std::move(rgba));
+    hooks_.post([this, pixels, width, height] { writePicture(std::move(*pixels), width, height); });
+  });
+}
+
+void ViewerTools::writePicture(std::vector<uint8_t> rgba, int32_t width, int32_t height) {
+  if (rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4 || width <= 0) {
+    say("The picture could not be read back");
+    return;
+  }
+  const fs::path model = drops_.shownFile();
+  fs::path folder = model.parent_path();
+  if (folder.empty() || ::access(folder.c_str(), W_OK) != 0) folder = workingFolder_;
+  const fs::path file = FreePictureName(folder, model.empty() ? "modelviewer" : model.stem().string());
+  const std::string png = EncodePng(rgba.data(), width, height, int64_t{width} * 4);
+  std::string why;
+  if (png.empty() || !WriteFileWhole(file, png, &why)) {
+    std::fprintf(stderr, "%s: cannot write the picture: %s\n", file.c_str(), png.empty() ? "cannot encode it" : why.c_str());
+    say("Cannot write " + file.filename().string());
+    return;
+  }
+  say("Saved " + file.string());
+}
+
+void ViewerTools::say(const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    message_ = message;
+    messageUntil_ = std::chrono::steady_clock::now() + kMessageTime;
+  }
+  if (hooks_.repaint) hooks_.repaint();
+}
+
+std::string ViewerTools::barText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::chrono::steady_clock::now() < messageUntil_ ? message_ : std::string();
+}
+
+// The shown file's folder is watched (editors and exporters often write a new file and rename
+// it over the old one, which a watch on the file itself would miss); events for its name start
+// or prolong the settling time, after which the model is read again.
+void ViewerTools::watchLoop() {
+  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return;
+  fs::path folder;
+  std::string name;
+  int watch = -1;
+  bool pending = false;
+  std::chrono::steady_clock::time_point due;
+  alignas(inotify_event) char buffer[16 * 1024];
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) break;
+    }
+    const fs::path shown = drops_.shownFile();
+    if (!shown.empty() && shown.parent_path() != folder) {
+      if (watch >= 0) ::inotify_rm_watch(fd, watch);
+      folder = shown.parent_path();
+      watch = ::inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE);
+      pending = false;
+    }
+    name = shown.filename().string();
+    // The shown file changes when a load ends, which nothing signals here: look again now and then.
+    int timeout = 1000;
+    if (pending) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+      timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 1000));
+    }
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    ::poll(fds, 2, timeout);
+    if (fds[1].revents & POLLIN) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+    }
+    if (fds[0].revents & POLLIN) {
+      for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        for (char* p = buffer; p < buffer + n;) {
+          const auto* event = reinterpret_cast<const inotify_event*>(p);
+          if (event->len > 0 && name == event->name) {
+            pending = true;
+            due = std::chrono::steady_clock::now() + kSettleTime;
+          }
+          p += sizeof(inotify_event) + event->len;
+        }
+      }
+    }
+    if (pending && std::chrono::steady_clock::now() >= due) {
+      pending = false;
+      drops_.reload();
+    }
+  }
+  ::close(fd);
+}

@@ -1,0 +1,75 @@
+// The model view's tools beyond the camera: Page Down and Page Up open the next or previous
+// model file of the shown model's folder (by the format table, in name order); F12 writes a
+// PNG of the display window's picture into the model's folder (or the working folder where
+// that is not writable) and names it in the bar; and a shown file rewritten on disk is read
+// again, the camera kept, once its writes have stopped for kSettleTime.
+//
+// Threads: keys arrive on the input thread, pictures on the frame thread, and the watch runs
+// on a thread of its own; files are written on the UI thread (through `post`).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class DroppedModels;
+class ModelStage;
+
+// The model files of `file`'s folder in name order, and the one `step` places after (or, with
+// a negative step, before) it, wrapping around; `file` itself when it is the only one.
+std::filesystem::path NeighbourModel(const std::filesystem::path& file, int step);
+
+// The first free "STEM-N.png" (N from 1) in `folder`.
+std::filesystem::path FreePictureName(const std::filesystem::path& folder, const std::string& stem);
+
+class ViewerTools {
+ public:
+  // A rewrite's writes are taken as done once none has come for this long.
+  static constexpr std::chrono::milliseconds kSettleTime{300};
+  // How long a message stays in the bar.
+  static constexpr std::chrono::seconds kMessageTime{5};
+
+  struct Hooks {
+    std::function<void(std::function<void()>)> post;  // runs a task on the UI thread
+    std::function<void()> repaint;                    // the bar's text changed (UI thread)
+  };
+
+  ViewerTools(DroppedModels& drops, ModelStage& stage, std::filesystem::path workingFolder, Hooks hooks);
+  ~ViewerTools();  // stop()
+  ViewerTools(const ViewerTools&) = delete;
+  ViewerTools& operator=(const ViewerTools&) = delete;
+
+  // Input thread: the keyboard state after the model view took its keys.
+  void onKeys(const uint8_t keys[256]);
+  // Any thread: a message for the bar (a written picture) for kMessageTime, else empty.
+  std::string barText() const;
+  // Any thread: the shown model changed (a drop, the next file); the watch follows it.
+  void followShown();
+  // Ends the watch; later keys do nothing.
+  void stop();
+
+ private:
+  void nextModel(int step);
+  void takePicture();
+  void writePicture(std::vector<uint8_t> rgba, int32_t width, int32_t height);
+  void watchLoop();
+  void say(const std::string& message);
+
+  DroppedModels& drops_;
+  ModelStage& stage_;
+  const std::filesystem::path workingFolder_;
+  const Hooks hooks_;
+  uint8_t previous_[256] = {};
+
+  mutable std::mutex mutex_;  // guards what follows
+  std::string message_;
+  std::chrono::steady_clock::time_point messageUntil_;
+  bool stopping_ = false;
+  int wakeFd_ = -1;  // written to wake the watch: the file changed, or stop
+  std::thread watcher_;
+};

@@ -1,0 +1,88 @@
+// The model view's tools on the running viewer: Page Down and Page Up step through the models
+// of the shown model's folder, F12 writes a picture of the window beside the model, a shown
+// file rewritten on disk is shown again, and F5 to F8 frame the model from the presets.
+#include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <cstdio>
+
+#include "tests/e2e/desktop_fixture.h"
+
+namespace {
+
+// A box of `x` by `y` by `z` as OBJ quads.
+std::string box(double x, double y, double z) {
+  std::string out;
+  for (int c = 0; c < 8; ++c) {
+    out += "v " + std::to_string(c & 1 ? x : 0) + " " + std::to_string(c & 2 ? y : 0) + " " + std::to_string(c & 4 ? z : 0) + "\n";
+  }
+  return out + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+}
+
+TEST_F(Desktop, PagesThroughTheFolderTakesPicturesReloadsAndFramesFromPresets) {
+  startWindowManager();
+  const fs::path models = folder_ / "models";
+  fs::create_directories(models);
+  std::ofstream(models / "a_cube.obj") << box(1, 1, 1);
+  std::ofstream(models / "b_slab.obj") << box(4, 0.3, 1);   // wide and low
+  std::ofstream(models / "c_tower.obj") << box(0.3, 4, 0.3);  // tall and thin (Y is up)
+  std::ofstream(models / "notes.txt") << "not a model";
+  startViewer({}, {MV_PROGRAM, (models / "a_cube.obj").string(), "--validate"});
+  const Rect d = screenRect(displayWindow());
+  const Rect inner{d.x + 8, d.y + 8, d.width - 16, d.height - 16};
+  const int enough = inner.width * inner.height / 100;
+  auto settled = [&] {
+    std::vector<uint32_t> last = capture(inner);
+    retry(5s, [&] {
+      std::this_thread::sleep_for(400ms);
+      std::vector<uint32_t> now = capture(inner);
+      const bool same = differing(now, last) < inner.width * inner.height / 500;
+      last = now;
+      return same;
+    });
+    return last;
+  };
+  auto changedFrom = [&](const std::vector<uint32_t>& before) {
+    EXPECT_TRUE(retry(10s, [&] { return differing(capture(inner), before) > enough; })) << stderrText();
+    return settled();
+  };
+  auto press = [&](const std::string& key) { xdotool(display_, "keydown " + key + " sleep 0.4 keyup " + key); };
+
+  const std::vector<uint32_t> cube = settled();
+  press("Next");
+  const std::vector<uint32_t> slab = changedFrom(cube);
+  press("Next");
+  const std::vector<uint32_t> tower = changedFrom(slab);
+  EXPECT_GT(differing(tower, cube), enough);
+  press("Next");  // round to the first again
+  EXPECT_LT(differing(changedFrom(tower), cube), enough) << "the cube again";
+  press("Prior");
+  EXPECT_LT(differing(changedFrom(cube), tower), enough) << "back to the tower";
+
+  // A picture beside the model, of the display window's size, named in the bar.
+  press("F12");
+  ASSERT_TRUE(retry(10s, [&] { return fs::exists(models / "c_tower-1.png"); })) << stderrText();
+  int width = 0, height = 0, channels = 0;
+  ASSERT_TRUE(retry(5s, [&] { return stbi_info((models / "c_tower-1.png").c_str(), &width, &height, &channels) == 1; }));
+  EXPECT_EQ(width, d.width);
+  EXPECT_EQ(height, d.height);
+
+  // Rewritten as an exporter does (a new file renamed over the old): shown again soon.
+  const std::vector<uint32_t> before = settled();
+  std::ofstream(models / "c_tower.tmp") << box(3, 3, 3);
+  fs::rename(models / "c_tower.tmp", models / "c_tower.obj");
+  const auto rewritten = std::chrono::steady_clock::now();
+  EXPECT_TRUE(retry(2s, [&] { return differing(capture(inner), before) > enough; })) << stderrText();
+  std::printf("the rewritten model showed after %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - rewritten).count()));
+  const std::vector<uint32_t> reloaded = settled();
+
+  press("F7");  // from the top
+  const std::vector<uint32_t> top = changedFrom(reloaded);
+  press("F8");  // the three-quarter view the model opened with
+  EXPECT_LT(differing(changedFrom(top), reloaded), enough);
+  EXPECT_EQ(stderrText().find("Vulkan validation"), std::string::npos) << stderrText();
+}
+
+}  // namespace
