@@ -1,5 +1,6 @@
 #include "app/viewer_tools.h"
 
+#include <cairo.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -21,7 +24,70 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint8_t kKeyF12 = 0x58, kKeyPageUp = 0xC9, kKeyPageDown = 0xD1;
+constexpr uint8_t kKeyH = 0x23, kKeyF12 = 0x58, kKeyPageUp = 0xC9, kKeyPageDown = 0xD1;
+
+// Every key and mouse action of the model view, as the overlay lists them.
+constexpr const char* kActions[][2] = {
+    {"Left drag", "orbit"},
+    {"Middle drag, Shift + left drag", "pan"},
+    {"Wheel, Up / Down", "zoom"},
+    {"Left / Right", "orbit"},
+    {"Shift + Up / Down", "tilt"},
+    {"Home", "frame the model again"},
+    {"F5  F6  F7  F8", "front, side, top, three-quarter view"},
+    {"1 ... 9", "play an animation set"},
+    {"Space", "pause or go on"},
+    {"Page Down / Page Up", "next / previous model of the folder"},
+    {"F12", "save a picture beside the model"},
+    {"H", "show or hide these keys"},
+    {"Drop files", "open models, add animations"},
+};
+
+// The keys' list on a dark panel, its size following the picture's height so that it reads
+// alike in a small window and on a large screen; premultiplied RGBA.
+std::vector<uint8_t> paintKeys(int32_t width, int32_t height) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cr = cairo_create(surface);
+  const double size = std::clamp(height / 34.0, 11.0, 40.0), line = size * 1.45, pad = size;
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, size);
+  double keyWidth = 0, actionWidth = 0;
+  for (const auto& action : kActions) {
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, action[0], &e);
+    keyWidth = std::max(keyWidth, e.x_advance);
+    cairo_text_extents(cr, action[1], &e);
+    actionWidth = std::max(actionWidth, e.x_advance);
+  }
+  const double panelWidth = keyWidth + actionWidth + 3 * pad, panelHeight = line * std::size(kActions) + pad;
+  cairo_set_source_rgba(cr, 0.08, 0.08, 0.1, 0.78);
+  cairo_rectangle(cr, pad, pad, panelWidth, panelHeight);
+  cairo_fill(cr);
+  for (std::size_t i = 0; i < std::size(kActions); ++i) {
+    const double y = pad + pad * 0.5 + line * (static_cast<double>(i) + 0.75);
+    cairo_set_source_rgba(cr, 1.0, 0.85, 0.45, 1.0);
+    cairo_move_to(cr, 2 * pad, y);
+    cairo_show_text(cr, kActions[i][0]);
+    cairo_set_source_rgba(cr, 1.0, 1.0, 1.0, 1.0);
+    cairo_move_to(cr, 2 * pad + keyWidth + pad, y);
+    cairo_show_text(cr, kActions[i][1]);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  // Cairo's pixels are premultiplied 32-bit ARGB words: B, G, R, A in memory here.
+  std::vector<uint8_t> rgba(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+  const uint8_t* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+    uint8_t* out = rgba.data() + static_cast<std::size_t>(y) * width * 4;
+    for (int32_t x = 0; x < width; ++x) {
+      out[x * 4] = row[x * 4 + 2], out[x * 4 + 1] = row[x * 4 + 1], out[x * 4 + 2] = row[x * 4], out[x * 4 + 3] = row[x * 4 + 3];
+    }
+  }
+  cairo_surface_destroy(surface);
+  return rgba;
+}
 
 bool down(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
 
@@ -84,6 +150,10 @@ void ViewerTools::onKeys(const uint8_t keys[256]) {
   if (pressed(kKeyPageDown)) nextModel(1);
   if (pressed(kKeyPageUp)) nextModel(-1);
   if (pressed(kKeyF12)) takePicture();
+  if (pressed(kKeyH)) {
+    keysShown_ = !keysShown_;
+    stage_.setOverlay(keysShown_ ? ModelStage::OverlayPainter(paintKeys) : nullptr);
+  }
   std::copy_n(keys, 256, previous_);
 }
 

@@ -1,4 +1,5 @@
-// The model view's tools beyond the camera: Page Down and Page Up open the next or previous
+// The model view's tools beyond the camera: H lays the list of every key and mouse action over
+// the picture (drawn with Cairo for the picture's size); Page Down and Page Up open the next or previous
 // model file of the shown model's folder (by the format table, in name order); F12 writes a
 // PNG of the display window's picture into the model's folder (or the working folder where
 // that is not writable) and names it in the bar; and a shown file rewritten on disk is read
@@ -65,6 +66,7 @@ class ViewerTools {
   const std::filesystem::path workingFolder_;
   const Hooks hooks_;
   uint8_t previous_[256] = {};
+  bool keysShown_ = false;  // the input thread's: the overlay of the keys is shown
 
   mutable std::mutex mutex_;  // guards what follows
   std::string message_;

@@ -33,7 +33,9 @@ struct DrawConstants {
 struct OutputConstants {
   int32_t toneMapping;
   int32_t antiAliasing;
+  int32_t overlay;
 };
+static_assert(sizeof(OutputConstants) <= sizeof(DrawConstants), "the layout's push constants hold both");
 
 // A light of the model's (model_common.glsl's PunctualLight).
 struct LightConstants {
@@ -119,7 +121,7 @@ ModelRenderer::~ModelRenderer() {
   if (device == VK_NULL_HANDLE) return;
   vkDeviceWaitIdle(device);
   destroyTargets();
-  for (GpuImage* image : {&white_, &flatNormal_}) device_.destroyImage(*image);
+  for (GpuImage* image : {&white_, &flatNormal_, &overlay_}) device_.destroyImage(*image);
   for (GpuBuffer* buffer : {&frameBuffer_, &instances_, &joints_}) device_.destroyBuffer(*buffer);
   environment_.release(device_);
   for (VkPipeline p : {shadow_, opaque_, blended_, lines_, points_, ground_, outputPipeline_, background_}) {
@@ -131,31 +133,55 @@ ModelRenderer::~ModelRenderer() {
   vkDestroyDescriptorSetLayout(device, setLayout_, nullptr);
 }
 
+bool ModelRenderer::uploadPixels(GpuImage& image, const uint8_t* rgba, uint32_t width, uint32_t height,
+                                 std::string* error) {
+  if (!device_.createImage(width, height, VK_FORMAT_R8G8B8A8_UNORM,
+                           VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_IMAGE_ASPECT_COLOR_BIT, image,
+                           error)) {
+    return false;
+  }
+  const VkDeviceSize bytes = VkDeviceSize{width} * height * 4;
+  GpuBuffer staging;
+  if (!device_.createBuffer(bytes, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, staging, error)) {
+    device_.destroyImage(image);
+    return false;
+  }
+  std::memcpy(staging.mapped, rgba, bytes);
+  const bool ok = device_.submitAndWait([&](VkCommandBuffer cmd) {
+    transition(cmd, {{image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
+                      VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_PIPELINE_STAGE_2_NONE, VK_PIPELINE_STAGE_2_COPY_BIT, 0,
+                      VK_ACCESS_2_TRANSFER_WRITE_BIT}});
+    VkBufferImageCopy region{};
+    region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+    region.imageExtent = {width, height, 1};
+    vkCmdCopyBufferToImage(cmd, staging.buffer, image.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    transition(cmd, {{image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                      VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_PIPELINE_STAGE_2_COPY_BIT,
+                      VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT, VK_ACCESS_2_TRANSFER_WRITE_BIT,
+                      VK_ACCESS_2_SHADER_SAMPLED_READ_BIT}});
+  });
+  device_.destroyBuffer(staging);
+  if (!ok) device_.destroyImage(image);
+  return ok;
+}
+
+bool ModelRenderer::setOverlay(const std::vector<uint8_t>& rgba, int32_t width, int32_t height, std::string* error) {
+  // A frame may still sample the old one.
+  vkDeviceWaitIdle(device_.device());
+  device_.destroyImage(overlay_);
+  if (rgba.empty() || width <= 0 || height <= 0) return true;
+  if (rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
+    return fail(error, "the overlay's pixels do not fill it");
+  }
+  return uploadPixels(overlay_, rgba.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), error) ||
+         fail(error, "cannot upload the overlay");
+}
+
 bool ModelRenderer::create(int32_t width, int32_t height, std::string* error) {
   // The textures a material without its own samples: white, and a normal that changes nothing.
   auto solid = [&](GpuImage& image, uint32_t rgba) {
-    if (!device_.createImage(1, 1, VK_FORMAT_R8G8B8A8_UNORM, VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT,
-                             VK_IMAGE_ASPECT_COLOR_BIT, image, error)) {
-      return false;
-    }
-    GpuBuffer staging;
-    if (!device_.createBuffer(4, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, staging, error)) return false;
-    std::memcpy(staging.mapped, &rgba, 4);
-    const bool ok = device_.submitAndWait([&](VkCommandBuffer cmd) {
-      transition(cmd, {{image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
-                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_PIPELINE_STAGE_2_NONE, VK_PIPELINE_STAGE_2_COPY_BIT, 0,
-                        VK_ACCESS_2_TRANSFER_WRITE_BIT}});
-      VkBufferImageCopy region{};
-      region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-      region.imageExtent = {1, 1, 1};
-      vkCmdCopyBufferToImage(cmd, staging.buffer, image.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
-      transition(cmd, {{image.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-                        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_PIPELINE_STAGE_2_COPY_BIT,
-                        VK_PIPELINE_STAGE_2_FRAGMENT_SHADER_BIT, VK_ACCESS_2_TRANSFER_WRITE_BIT,
-                        VK_ACCESS_2_SHADER_SAMPLED_READ_BIT}});
-    });
-    device_.destroyBuffer(staging);
-    return ok || fail(error, "cannot fill the model view's fallback textures");
+    return uploadPixels(image, reinterpret_cast<const uint8_t*>(&rgba), 1, 1, error) ||
+           fail(error, "cannot fill the model view's fallback textures");
   };
   if (!solid(white_, 0xFFFFFFFFu) || !solid(flatNormal_, 0xFFFF8080u)) return false;
   if (!device_.createBuffer(sizeof(FrameConstants), VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, true, frameBuffer_, error)) {
@@ -666,14 +692,19 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
     vkCmdSetViewport(cmd, 0, 1, &viewport);
     vkCmdSetScissor(cmd, 0, 1, &scissor);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, outputPipeline_);
-    VkDescriptorImageInfo source{clampSampler_, scene_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+    // The scene's light, and the overlay over the picture (white where there is none: unread).
+    const bool overlay = overlay_.image != VK_NULL_HANDLE;
+    const VkDescriptorImageInfo sources[2] = {
+        {clampSampler_, scene_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
+        {clampSampler_, overlay ? overlay_.view : white_.view, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL}};
     auto write = vkStruct<VkWriteDescriptorSet>(VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET);
     write.dstBinding = kTextures;
-    write.descriptorCount = 1;
+    write.descriptorCount = 2;
     write.descriptorType = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
-    write.pImageInfo = &source;
+    write.pImageInfo = sources;
     device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 1, &write);
-    const OutputConstants output{static_cast<int32_t>(shading_.toneMapping), shading_.antiAliasing ? 1 : 0};
+    const OutputConstants output{static_cast<int32_t>(shading_.toneMapping), shading_.antiAliasing ? 1 : 0,
+                                 overlay ? 1 : 0};
     vkCmdPushConstants(cmd, layout_, VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, 0, sizeof output,
                        &output);
     vkCmdSetCullMode(cmd, VK_CULL_MODE_NONE);

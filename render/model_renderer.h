@@ -53,8 +53,14 @@ class ModelRenderer {
   void modelChanged() { layoutFor_ = nullptr; }
   const GpuImage& picture() const { return output_; }
 
+  // Between frames: `rgba` (premultiplied alpha, top row first, display values) laid over the
+  // picture, stretched to it; empty pixels take it away. Waits for the GPU. False, with one
+  // line in `error`, when it cannot be uploaded (the picture then has none).
+  bool setOverlay(const std::vector<uint8_t>& rgba, int32_t width, int32_t height, std::string* error);
+
  private:
   bool createPipelines(std::string* error);
+  bool uploadPixels(GpuImage& image, const uint8_t* rgba, uint32_t width, uint32_t height, std::string* error);
   bool createTargets(int32_t width, int32_t height, std::string* error);
   void destroyTargets();
   bool ensureBuffer(GpuBuffer& buffer, VkDeviceSize bytes, VkBufferUsageFlags usage);
@@ -77,6 +83,7 @@ class ModelRenderer {
              points_ = VK_NULL_HANDLE, background_ = VK_NULL_HANDLE;
   VkSampler clampSampler_ = VK_NULL_HANDLE, shadowSampler_ = VK_NULL_HANDLE;
   GpuImage white_, flatNormal_;  // what a material without a texture samples
+  GpuImage overlay_;             // over the picture; none when it has no image
   GpuImage scene_, depth_, shadowMap_, output_;
   GpuBuffer frameBuffer_, instances_, joints_;
   GpuEnvironment environment_;

@@ -1,5 +1,6 @@
 #include "render/model_stage.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "render/frame_presenter.h"
@@ -63,6 +64,12 @@ class PresentAndRead final : public FramePresenter {
 
 }  // namespace
 
+void ModelStage::setOverlay(OverlayPainter painter) {
+  std::lock_guard<std::mutex> lock(pictureMutex_);
+  overlayPainter_ = std::move(painter);
+  overlayChanged_ = true;
+}
+
 void ModelStage::requestPicture(PictureDone done) {
   std::lock_guard<std::mutex> lock(pictureMutex_);
   pictureDone_ = std::move(done);
@@ -75,10 +82,24 @@ bool ModelStage::renderFrame(double seconds, FramePresenter* presenter) {
   const ModelFrame& frame = view->Frame();
   auto record = [&](VkCommandBuffer cmd) -> const GpuImage& { return renderer_.record(cmd, view->model(), *gpu_, frame); };
   PictureDone done;
+  OverlayPainter painter;
+  bool overlayChanged = false;
   {
     std::lock_guard<std::mutex> lock(pictureMutex_);
     done = std::move(pictureDone_);
     pictureDone_ = nullptr;
+    painter = overlayPainter_;
+    overlayChanged = overlayChanged_;
+    overlayChanged_ = false;
+  }
+  const GpuImage& target = renderer_.picture();
+  const int32_t width = static_cast<int32_t>(target.width), height = static_cast<int32_t>(target.height);
+  if (overlayChanged || (painter && (width != overlayWidth_ || height != overlayHeight_))) {
+    std::string error;
+    const std::vector<uint8_t> pixels = painter ? painter(width, height) : std::vector<uint8_t>();
+    if (!renderer_.setOverlay(pixels, width, height, &error)) std::fprintf(stderr, "modelviewer: %s\n", error.c_str());
+    overlayWidth_ = painter ? width : 0;
+    overlayHeight_ = painter ? height : 0;
   }
   std::optional<PictureReader> reader;
   std::optional<PresentAndRead> both;

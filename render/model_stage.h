@@ -48,6 +48,11 @@ class ModelStage {
   using PictureDone = std::function<void(std::vector<uint8_t> rgba, int32_t width, int32_t height)>;
   void requestPicture(PictureDone done);
 
+  // Any thread: what is laid over the picture, painted for its size on the frame thread (again
+  // when the size changes) as premultiplied RGBA, top row first; null takes it away.
+  using OverlayPainter = std::function<std::vector<uint8_t>(int32_t width, int32_t height)>;
+  void setOverlay(OverlayPainter painter);
+
   const GpuModel* gpuModel() const { return gpu_.get(); }
   const GpuImage& picture() const { return renderer_.picture(); }
 
@@ -58,6 +63,10 @@ class ModelStage {
   std::shared_ptr<ModelView> shown_;
   std::shared_ptr<const EnvironmentMaps> environment_;  // the one on the GPU
   bool created_ = false;
-  std::mutex pictureMutex_;  // guards pictureDone_
+  std::mutex pictureMutex_;  // guards pictureDone_ and the overlay's painter
   PictureDone pictureDone_;
+  OverlayPainter overlayPainter_;
+  bool overlayChanged_ = false;
+  // The frame thread's: the size the overlay on the GPU was painted for (0: none there).
+  int32_t overlayWidth_ = 0, overlayHeight_ = 0;
 };

@@ -3,13 +3,16 @@
 // clipped), encoded as sRGB for the 8-bit picture that is shown and saved, and its edges
 // smoothed by a fast approximate anti-aliasing pass on the mapped colours (on a CPU rasterizer
 // it costs a fraction of what multisampling does).
-layout(set = 0, binding = 5) uniform sampler2D scene;
+// The scene's light, and what is laid over the picture (premultiplied, display values).
+layout(set = 0, binding = 5) uniform sampler2D maps[2];
+#define scene maps[0]
 layout(location = 0) in vec2 texCoord;
 layout(location = 0) out vec4 outColor;
 
 layout(push_constant) uniform Output {
   int toneMapping;  // 0 PBR Neutral, 1 ACES, 2 none
   int antiAliasing; // 1: smooth the edges
+  int overlay;      // 1: maps[1] lies over the picture
 } settings;
 
 // Khronos PBR Neutral: colours below the compression start stay as they are (past a small
@@ -77,5 +80,10 @@ vec3 antiAliased(vec2 uv) {
 
 void main() {
   vec3 color = settings.antiAliasing != 0 ? antiAliased(texCoord) : mapped(texCoord);
-  outColor = vec4(encodeSrgb(color), 1.0);
+  vec3 shown = encodeSrgb(color);
+  if (settings.overlay != 0) {
+    vec4 over = textureLod(maps[1], texCoord, 0.0);
+    shown = over.rgb + (1.0 - over.a) * shown;
+  }
+  outColor = vec4(shown, 1.0);
 }

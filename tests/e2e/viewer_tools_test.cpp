@@ -1,6 +1,7 @@
 // The model view's tools on the running viewer: Page Down and Page Up step through the models
 // of the shown model's folder, F12 writes a picture of the window beside the model, a shown
-// file rewritten on disk is shown again, and F5 to F8 frame the model from the presets.
+// file rewritten on disk is shown again, F5 to F8 frame the model from the presets, and H shows
+// and hides the list of keys.
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
@@ -81,7 +82,15 @@ TEST_F(Desktop, PagesThroughTheFolderTakesPicturesReloadsAndFramesFromPresets) {
   press("F7");  // from the top
   const std::vector<uint32_t> top = changedFrom(reloaded);
   press("F8");  // the three-quarter view the model opened with
-  EXPECT_LT(differing(changedFrom(top), reloaded), enough);
+  const std::vector<uint32_t> back = changedFrom(top);
+  EXPECT_LT(differing(back, reloaded), enough);
+
+  // The keys' list over the picture, and gone again.
+  press("h");
+  const std::vector<uint32_t> keys = changedFrom(back);
+  EXPECT_GT(differing(keys, back), enough * 5) << "a panel of text";
+  press("h");
+  EXPECT_LT(differing(changedFrom(keys), back), enough);
   EXPECT_EQ(stderrText().find("Vulkan validation"), std::string::npos) << stderrText();
 }
 
