@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <memory>
@@ -35,11 +36,14 @@
 namespace {
 
 // Mouse input of the display window while it shows a model: left-drag orbits (with shift it
-// pans), middle-drag pans, the wheel zooms.
+// pans), middle-drag pans, the wheel zooms; while measuring, a left click that does not move
+// picks a point.
 struct ViewDrag {
   bool active = false;
   DragMode mode = DragMode::kOrbit;
   int lastX = 0, lastY = 0;
+  int downX = 0, downY = 0;  // where the left button went down, in the window
+  bool moved = false;        // further than a click's tremble since
 };
 
 void modelViewMouse(WindowSystem& windows, XWindow window, ModelView& model, ViewDrag& drag, WindowMessage message,
@@ -51,11 +55,15 @@ void modelViewMouse(WindowSystem& windows, XWindow window, ModelView& model, Vie
       drag.mode = message == WindowMessage::MiddleDown || a.shift ? DragMode::kPan : DragMode::kOrbit;
       drag.lastX = a.rootX;
       drag.lastY = a.rootY;
+      drag.downX = a.x;
+      drag.downY = a.y;
+      drag.moved = false;
       windows.capture(window);
       break;
     case WindowMessage::MouseMove:
       if (!drag.active) break;
       model.Drag(static_cast<float>(a.rootX - drag.lastX), static_cast<float>(a.rootY - drag.lastY), drag.mode);
+      drag.moved |= std::abs(a.x - drag.downX) > 3 || std::abs(a.y - drag.downY) > 3;
       drag.lastX = a.rootX;
       drag.lastY = a.rootY;
       break;
@@ -64,6 +72,7 @@ void modelViewMouse(WindowSystem& windows, XWindow window, ModelView& model, Vie
       if (!drag.active) break;
       drag.active = false;
       windows.releaseCapture();
+      if (message == WindowMessage::LeftUp && !drag.moved && model.measuring()) model.Pick(drag.downX, drag.downY);
       break;
     case WindowMessage::Wheel:
       model.Wheel(a.wheel);

@@ -56,7 +56,12 @@ void PrintRunStats(std::FILE* out, const RunStats& stats) {
     jsonNumber(out, m.fieldOfView());
     std::fprintf(out, ", \"aspect\": ");
     jsonNumber(out, m.aspect());
-    std::fprintf(out, "}, \"animation\": \"%s\", \"animations\": %d}", m.StatusText().c_str(), m.animationCount());
+    std::fprintf(out, "}, \"animation\": \"%s\", \"animations\": %d", m.StatusText().c_str(), m.animationCount());
+    if (const double measured = m.measuredDistance(); measured >= 0) {
+      std::fprintf(out, ", \"measured\": ");
+      jsonNumber(out, measured);
+    }
+    std::fprintf(out, "}");
   } else if (stats.skeleton != nullptr && stats.skeleton->meshSet != nullptr) {
     const CSkelton& s = *stats.skeleton;
     std::fprintf(out, ", \"skeleton\": {\"position\": [");

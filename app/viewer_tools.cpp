@@ -37,6 +37,8 @@ constexpr const char* kActions[][2] = {
     {"F5  F6  F7  F8", "front, side, top, three-quarter view"},
     {"1 ... 9", "play an animation set"},
     {"Space", "pause or go on"},
+    {"M, then two clicks", "measure between two points"},
+    {"Esc", "clear the measured points"},
     {"Page Down / Page Up", "next / previous model of the folder"},
     {"F12", "save a picture beside the model"},
     {"H", "show or hide these keys"},

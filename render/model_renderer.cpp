@@ -34,6 +34,8 @@ struct OutputConstants {
   int32_t toneMapping;
   int32_t antiAliasing;
   int32_t overlay;
+  int32_t markCount;
+  float marks[4];  // two points, pixels
 };
 static_assert(sizeof(OutputConstants) <= sizeof(DrawConstants), "the layout's push constants hold both");
 
@@ -704,7 +706,8 @@ const GpuImage& ModelRenderer::record(VkCommandBuffer cmd, const DrawableModel& 
     write.pImageInfo = sources;
     device_.pushDescriptorSetFunction()(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout_, 0, 1, &write);
     const OutputConstants output{static_cast<int32_t>(shading_.toneMapping), shading_.antiAliasing ? 1 : 0,
-                                 overlay ? 1 : 0};
+                                 overlay ? 1 : 0, frame.markCount,
+                                 {frame.marks[0][0], frame.marks[0][1], frame.marks[1][0], frame.marks[1][1]}};
     vkCmdPushConstants(cmd, layout_, VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, 0, sizeof output,
                        &output);
     vkCmdSetCullMode(cmd, VK_CULL_MODE_NONE);

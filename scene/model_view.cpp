@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "model/matrix_math.h"
 #include "scene/character.h"
+#include "scene/model_picking.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ constexpr uint8_t kKeySpace = 0x39;
 constexpr uint8_t kKeyHome = 0xC7;
 constexpr uint8_t kKeyF5 = 0x3F;  // F5 to F8 are 0x3F to 0x42: the camera presets
 constexpr uint8_t kKeyLeftShift = 0x2A, kKeyRightShift = 0x36;
+constexpr uint8_t kKeyM = 0x32, kKeyEscape = 0x01;
+// A click this near (pixels) to a corner of the triangle it hits takes the corner.
+constexpr float kSnapPixels = 8;
 
 bool down(const uint8_t* keys, uint8_t code) { return (keys[code] & 0x80) != 0; }
 
@@ -56,6 +61,126 @@ ModelView::ModelView(std::shared_ptr<const DrawableModel> model) : model_(std::m
   stage_ = StageFor(framedBox_);
   placeInstances();
   Home();
+}
+
+std::string ModelView::StatusText() const {
+  std::string text = animator_.statusText();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!measuring_) return text;
+  if (!text.empty()) text += "  ";
+  if (measured_.size() < 2) return text + "Measuring: click two points on the model";
+  double d = 0;
+  for (int k = 0; k < 3; ++k) d += double(measured_[1][k] - measured_[0][k]) * (measured_[1][k] - measured_[0][k]);
+  d = std::sqrt(d);
+  char line[128];
+  if (model_->metresPerUnit > 0) {
+    std::snprintf(line, sizeof line, "Distance %.6g units, %.6g m", d, d * model_->metresPerUnit);
+  } else {
+    std::snprintf(line, sizeof line, "Distance %.6g units", d);
+  }
+  return text + line;
+}
+
+bool ModelView::measuring() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return measuring_;
+}
+
+void ModelView::SetMeasuring(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  measuring_ = on;
+  if (!on) measured_.clear(), pickPending_ = false;
+  // The hierarchy is built on a thread of its own the first time measuring starts, while the
+  // user aims: a model that is only looked at never pays for it.
+  if (on && !picker_.valid()) {
+    std::shared_ptr<const DrawableModel> shared = model_;
+    picker_ = std::async(std::launch::async, [shared] {
+                return std::shared_ptr<const ModelPicker>(std::make_shared<ModelPicker>(*shared));
+              }).share();
+  }
+}
+
+void ModelView::ClearMeasure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  measured_.clear();
+  pickPending_ = false;
+}
+
+void ModelView::Pick(int32_t x, int32_t y) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!measuring_) return;
+  pickPending_ = true;
+  pickX_ = x, pickY_ = y;
+}
+
+double ModelView::measuredDistance() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (measured_.size() < 2) return -1;
+  double d = 0;
+  for (int k = 0; k < 3; ++k) d += double(measured_[1][k] - measured_[0][k]) * (measured_[1][k] - measured_[0][k]);
+  return std::sqrt(d);
+}
+
+// Frame thread, with this frame's matrices: a pending click cast on the model, and the
+// measured points placed in the picture.
+void ModelView::pickAndMark(const float eye[3]) {
+  bool pick = false;
+  int32_t x = 0, y = 0, width = 1, height = 1;
+  std::shared_future<std::shared_ptr<const ModelPicker>> picker;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    picker = picker_;
+    pick = pickPending_ && picker.valid();
+    pickPending_ = false;
+    x = pickX_, y = pickY_, width = viewWidth_, height = viewHeight_;
+  }
+  Matrix4 viewProjection, unproject, fromView;
+  MatrixMultiply(viewProjection, frame_.view, frame_.projection);
+  float determinant = 0;
+  MatrixInverse(unproject, &determinant, viewProjection);
+  MatrixInverse(fromView, &determinant, toView_);
+  auto toPixels = [&](const float world[3], float out[2]) {
+    const float p[4] = {world[0], world[1], world[2], 1};
+    float clip[4];
+    TransformRow(clip, p, viewProjection);
+    if (!(clip[3] > 0)) return false;
+    out[0] = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<float>(width);
+    out[1] = (clip[1] / clip[3] * 0.5f + 0.5f) * static_cast<float>(height);
+    return true;
+  };
+  if (pick) {
+    // The ray from the eye through the pixel's centre (any depth in front of the eye will do).
+    const float ndc[4] = {(static_cast<float>(x) + 0.5f) / static_cast<float>(width) * 2 - 1,
+                          (static_cast<float>(y) + 0.5f) / static_cast<float>(height) * 2 - 1, 0.5f, 1};
+    float far[4];
+    TransformRow(far, ndc, unproject);
+    const float direction[3] = {far[0] / far[3] - eye[0], far[1] / far[3] - eye[1], far[2] / far[3] - eye[2]};
+    const ModelPicker::Hit hit = picker.get()->cast(eye, direction, *model_, frame_);
+    if (hit.found) {
+      float cornerPixels[2];
+      const bool snap = toPixels(hit.corner, cornerPixels) &&
+                        std::hypot(cornerPixels[0] - (static_cast<float>(x) + 0.5f),
+                                   cornerPixels[1] - (static_cast<float>(y) + 0.5f)) <= kSnapPixels;
+      std::array<float, 3> point;
+      TransformPoint(fromView, snap ? hit.corner : hit.point, point.data());
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (measuring_) {
+        if (measured_.size() >= 2) measured_.clear();
+        measured_.push_back(point);
+      }
+    }
+  }
+  std::vector<std::array<float, 3>> points;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    points = measured_;
+  }
+  frame_.markCount = 0;
+  for (const std::array<float, 3>& p : points) {
+    float world[3];
+    TransformPoint(toView_, p.data(), world);
+    if (toPixels(world, frame_.marks[frame_.markCount])) ++frame_.markCount;
+  }
 }
 
 float ModelView::aspect() const {
@@ -131,6 +256,8 @@ void ModelView::OnKeyboard(const uint8_t keys[kModelViewKeys]) {
   }
   if (pressed(kKeySpace)) TogglePause();
   if (pressed(kKeyHome)) Home();
+  if (pressed(kKeyM)) SetMeasuring(!measuring());
+  if (pressed(kKeyEscape)) ClearMeasure();
   // Front (from -y), side (from +x), top, and the home view's three-quarters.
   static constexpr float kPresets[4][2] = {{-90, 0}, {0, 0}, {-90, OrbitCamera::kMaxPitch},
                                            {OrbitCamera::kHomeYaw, OrbitCamera::kHomePitch}};
@@ -227,5 +354,6 @@ const ModelFrame& ModelView::Frame() {
   frame_.projection = ReversedPerspective(kFieldOfView, aspect, nearPlane);
   orbit.eye(frame_.eye);
   frame_.stage = stage_;
+  pickAndMark(frame_.eye);
   return frame_;
 }

@@ -9,7 +9,9 @@
 // the frame thread calls Advance and then reads Frame. Each part guards itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +24,7 @@
 #include "scene/view_stage.h"
 
 struct EnvironmentMaps;
+class ModelPicker;
 
 // The 256-byte keyboard state the input thread polls (scene/character.h's kKeyboardStateSize).
 inline constexpr std::size_t kModelViewKeys = 256;
@@ -52,6 +55,9 @@ struct ModelFrame {
   std::vector<FrameLight> lights;
   float metresPerWorldUnit = 1;  // for the lights' falloff, which is physical
   bool posed = true;  // the instances moved since the last frame
+  // The measured points where the picture shows them (pixels from its top-left corner).
+  int32_t markCount = 0;
+  float marks[2][2] = {};
 };
 
 class ModelView {
@@ -83,11 +89,23 @@ class ModelView {
   void PlayAnimation(int32_t index) { animator_.play(index); }  // 0-based
   void TogglePause() { animator_.togglePause(); }
   // The keys: 1 to 9 play a clip, space pauses, Home frames again, F5 to F8 frame it from the
-  // front, the side, the top and three-quarters, the arrows orbit and zoom (with shift, up and
-  // down tilt). Pressed keys act once; held arrows keep acting.
+  // front, the side, the top and three-quarters, M measures and Esc clears, the arrows orbit and
+  // zoom (with shift, up and down tilt). Pressed keys act once; held arrows keep acting.
   void OnKeyboard(const uint8_t keys[kModelViewKeys]);
 
-  std::string StatusText() const { return animator_.statusText(); }
+  // The playing clip, and while measuring the distance measured (or what to do).
+  std::string StatusText() const;
+
+  // Measuring: two clicks put two points on the model's surface (a click within a few pixels
+  // of a corner takes the corner); a third starts again. M (in OnKeyboard) turns it on and off,
+  // Esc clears the points.
+  bool measuring() const;
+  void SetMeasuring(bool on);
+  void ClearMeasure();
+  // UI thread: a click at pixel (x, y) of the picture, cast on the model at the next frame.
+  void Pick(int32_t x, int32_t y);
+  // The distance between the two points in the model's units; negative without two.
+  double measuredDistance() const;
   int32_t animationCount() const { return animator_.clipCount(); }
   OrbitCamera orbitNow() const;
   float fieldOfView() const { return kFieldOfView; }
@@ -106,6 +124,7 @@ class ModelView {
   static constexpr float kFieldOfView = 45.0f;
   void placeInstances();
   void placeLights();
+  void pickAndMark(const float eye[3]);
 
   std::shared_ptr<const DrawableModel> model_;
   std::shared_ptr<const EnvironmentMaps> environment_;
@@ -121,6 +140,13 @@ class ModelView {
   ModelFrame frame_;
 
   mutable std::mutex mutex_;  // guards what follows
+  // The picking hierarchy, made when measuring first starts; the frame thread waits for it
+  // only at a pick that comes before it is done.
+  std::shared_future<std::shared_ptr<const ModelPicker>> picker_;
+  bool measuring_ = false;
+  bool pickPending_ = false;
+  int32_t pickX_ = 0, pickY_ = 0;
+  std::vector<std::array<float, 3>> measured_;  // model units, the viewer's frame
   OrbitCamera orbit_;
   int32_t viewWidth_ = 1920, viewHeight_ = 1080;
   uint8_t previousKeys_[kModelViewKeys] = {};

@@ -13,6 +13,8 @@ layout(push_constant) uniform Output {
   int toneMapping;  // 0 PBR Neutral, 1 ACES, 2 none
   int antiAliasing; // 1: smooth the edges
   int overlay;      // 1: maps[1] lies over the picture
+  int markCount;    // measured points to mark: 0, 1 or 2
+  vec4 marks;       // their pixels: xy, zw
 } settings;
 
 // Khronos PBR Neutral: colours below the compression start stay as they are (past a small
@@ -84,6 +86,19 @@ void main() {
   if (settings.overlay != 0) {
     vec4 over = textureLod(maps[1], texCoord, 0.0);
     shown = over.rgb + (1.0 - over.a) * shown;
+  }
+  // The measured points as rings, joined by a line once there are two.
+  vec2 at = gl_FragCoord.xy;
+  if (settings.markCount == 2) {
+    vec2 a = settings.marks.xy, b = settings.marks.zw, ab = b - a;
+    float along = clamp(dot(at - a, ab) / max(dot(ab, ab), 1e-6), 0.0, 1.0);
+    float d = length(at - (a + along * ab));
+    shown = mix(shown, vec3(1.0, 0.82, 0.2), clamp(1.5 - d, 0.0, 1.0));
+  }
+  for (int i = 0; i < settings.markCount && i < 2; ++i) {
+    float r = length(at - (i == 0 ? settings.marks.xy : settings.marks.zw));
+    shown = mix(shown, vec3(0.05), clamp(1.0 - abs(r - 6.0) + 1.0, 0.0, 1.0));
+    shown = mix(shown, vec3(1.0), clamp(1.0 - abs(r - 6.0), 0.0, 1.0));
   }
   outColor = vec4(shown, 1.0);
 }

@@ -6,6 +6,8 @@
 #include <stb_image.h>
 
 #include <cstdio>
+#include <regex>
+#include <sstream>
 
 #include "tests/e2e/desktop_fixture.h"
 
@@ -92,6 +94,50 @@ TEST_F(Desktop, PagesThroughTheFolderTakesPicturesReloadsAndFramesFromPresets) {
   press("h");
   EXPECT_LT(differing(changedFrom(keys), back), enough);
   EXPECT_EQ(stderrText().find("Vulkan validation"), std::string::npos) << stderrText();
+}
+
+// M, then two clicks near two corners of a box seen from the front: the points snap to the
+// corners, and the distance is the box's width.
+TEST_F(Desktop, MeasuresBetweenTwoCornersOfABox) {
+  startWindowManager();
+  // Dark (a vertex colour), so that its outline stands out from the pale ground and background.
+  std::istringstream lines(box(2, 1, 0.5));
+  std::string dark;
+  for (std::string line; std::getline(lines, line);) dark += line + (line[0] == 'v' ? " 0.1 0.1 0.1\n" : "\n");
+  std::ofstream(folder_ / "box.obj") << dark;
+  startViewer({}, {MV_PROGRAM, (folder_ / "box.obj").string(), "--stats", "--validate"});
+  const Rect d = screenRect(displayWindow());
+  auto press = [&](const std::string& key) { xdotool(display_, "keydown " + key + " sleep 0.4 keyup " + key); };
+  auto isDark = [](uint32_t v) { return ((v >> 8) & 0xFF) < 100; };
+  press("F5");  // from the front: the box's front face is its outline
+  std::this_thread::sleep_for(1500ms);
+  int left = 0, right = 0, top = 0;
+  ASSERT_TRUE(retry(10s, [&] {
+    const std::vector<uint32_t> picture = capture(d);
+    left = d.width, right = -1, top = d.height;
+    for (int y = 0; y < d.height; ++y) {
+      for (int x = 0; x < d.width; ++x) {
+        if (!isDark(picture[static_cast<std::size_t>(y) * d.width + x])) continue;
+        left = std::min(left, x), right = std::max(right, x), top = std::min(top, y);
+      }
+    }
+    return right > left + 100;
+  })) << stderrText();
+  press("m");
+  std::this_thread::sleep_for(500ms);
+  for (int x : {left + 3, right - 3}) {
+    xdotool(display_, "mousemove " + std::to_string(d.x + x) + " " + std::to_string(d.y + top + 3) + " click 1");
+    std::this_thread::sleep_for(1000ms);
+  }
+  std::this_thread::sleep_for(1000ms);
+  requestClose();
+  EXPECT_EQ(waitFor(viewer_, 5000ms), 1) << stderrText();
+  viewer_ = -1;
+  const std::string stats = fileText("stdout.txt");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(stats, m, std::regex("\"measured\": ([0-9.eE+-]+)"))) << stats << stderrText();
+  EXPECT_NEAR(std::stod(m[1]), 2.0, 0.002) << stats;
+  EXPECT_EQ(stderrText().find("validation"), std::string::npos) << stderrText();
 }
 
 }  // namespace
