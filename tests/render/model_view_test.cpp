@@ -159,8 +159,8 @@ TEST(ModelView, CommandLinesAnswerWithTheirStatusAndOneLine) {
   } cases[] = {
       {"'" + copy + "' --headless --size 64x48 --screenshot '" + shot + "'", 0, ""},
       {"--headless '" + copy + "' --size 16384x16384", 2, "the largest picture of that shape is"},
-      {"--thumbnail 64 '" + copy + "' '" + copy + "'", 1, "which the video is made from"},
-      {"--thumbnail 64 '" + copy + "' '" + (folder / "link.png").string() + "'", 1, "which the video is made from"},
+      {"--thumbnail 64 '" + copy + "' '" + copy + "'", 1, "which the picture is made from"},
+      {"--thumbnail 64 '" + copy + "' '" + (folder / "link.png").string() + "'", 1, "which the picture is made from"},
       {"--thumbnail 64 '" + copy + "' /dev/null", 1, "is not a regular file"},
   };
   for (const auto& c : cases) {
