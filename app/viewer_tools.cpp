@@ -39,6 +39,7 @@ constexpr const char* kActions[][2] = {
     {"Space", "pause or go on"},
     {"M, then two clicks", "measure between two points"},
     {"Esc", "clear the measured points"},
+    {"G", "grid and axes under the model"},
     {"Page Down / Page Up", "next / previous model of the folder"},
     {"F12", "save a picture beside the model"},
     {"H", "show or hide these keys"},

@@ -63,6 +63,7 @@ struct FrameConstants {
   float shadow[4];
   int32_t lightCount[4];
   LightConstants lights[kMaxLights];
+  float grid[4];
 };
 
 // An instance as the shaders read it (model_common.glsl's Instance).
@@ -596,6 +597,10 @@ void ModelRenderer::writeFrameConstants(const ModelFrame& frame) {
   constants.ground[3] = kFogEnd;
   std::copy(kBackground, kBackground + 3, constants.background);
   constants.background[3] = shading_.environmentBackground ? 1.0f : 0.0f;
+  constants.grid[0] = frame.gridOrigin[0];
+  constants.grid[1] = frame.gridOrigin[1];
+  constants.grid[2] = frame.gridSpacing;
+  constants.grid[3] = frame.grid ? 1.0f : 0.0f;
   constants.shadow[0] = 1.0f / kShadowSize;
   constants.shadow[1] = 0.0005f;
   const std::size_t lights = std::min(frame.lights.size(), kMaxLights);

@@ -19,7 +19,7 @@ constexpr uint8_t kKeySpace = 0x39;
 constexpr uint8_t kKeyHome = 0xC7;
 constexpr uint8_t kKeyF5 = 0x3F;  // F5 to F8 are 0x3F to 0x42: the camera presets
 constexpr uint8_t kKeyLeftShift = 0x2A, kKeyRightShift = 0x36;
-constexpr uint8_t kKeyM = 0x32, kKeyEscape = 0x01;
+constexpr uint8_t kKeyM = 0x32, kKeyEscape = 0x01, kKeyG = 0x22;
 // A click this near (pixels) to a corner of the triangle it hits takes the corner.
 constexpr float kSnapPixels = 8;
 
@@ -111,6 +111,11 @@ void ModelView::Pick(int32_t x, int32_t y) {
   if (!measuring_) return;
   pickPending_ = true;
   pickX_ = x, pickY_ = y;
+}
+
+void ModelView::ToggleGrid() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  grid_ = !grid_;
 }
 
 double ModelView::measuredDistance() const {
@@ -258,6 +263,7 @@ void ModelView::OnKeyboard(const uint8_t keys[kModelViewKeys]) {
   if (pressed(kKeyHome)) Home();
   if (pressed(kKeyM)) SetMeasuring(!measuring());
   if (pressed(kKeyEscape)) ClearMeasure();
+  if (pressed(kKeyG)) ToggleGrid();
   // Front (from -y), side (from +x), top, and the home view's three-quarters.
   static constexpr float kPresets[4][2] = {{-90, 0}, {0, 0}, {-90, OrbitCamera::kMaxPitch},
                                            {OrbitCamera::kHomeYaw, OrbitCamera::kHomePitch}};
@@ -354,6 +360,15 @@ const ModelFrame& ModelView::Frame() {
   frame_.projection = ReversedPerspective(kFieldOfView, aspect, nearPlane);
   orbit.eye(frame_.eye);
   frame_.stage = stage_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_.grid = grid_;
+  }
+  // About ten lines across the model, a power of ten of its units apart.
+  const SceneBounds& box = model_->bounds;
+  const float size = box.empty ? 1.0f : std::max({box.max[0] - box.min[0], box.max[1] - box.min[1], 1e-6f});
+  frame_.gridSpacing = std::pow(10.0f, std::round(std::log10(size / 10.0f))) * scale_;
+  frame_.gridOrigin[0] = toView_[12], frame_.gridOrigin[1] = toView_[13];
   pickAndMark(frame_.eye);
   return frame_;
 }

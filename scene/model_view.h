@@ -58,6 +58,11 @@ struct ModelFrame {
   // The measured points where the picture shows them (pixels from its top-left corner).
   int32_t markCount = 0;
   float marks[2][2] = {};
+  // The grid on the ground, its lines a power of ten of the model's units apart, and the axes
+  // through the model's origin.
+  bool grid = false;
+  float gridOrigin[2] = {};
+  float gridSpacing = 1;
 };
 
 class ModelView {
@@ -89,7 +94,8 @@ class ModelView {
   void PlayAnimation(int32_t index) { animator_.play(index); }  // 0-based
   void TogglePause() { animator_.togglePause(); }
   // The keys: 1 to 9 play a clip, space pauses, Home frames again, F5 to F8 frame it from the
-  // front, the side, the top and three-quarters, M measures and Esc clears, the arrows orbit and
+  // front, the side, the top and three-quarters, M measures and Esc clears, G shows the grid and
+  // the axes, the arrows orbit and
   // zoom (with shift, up and down tilt). Pressed keys act once; held arrows keep acting.
   void OnKeyboard(const uint8_t keys[kModelViewKeys]);
 
@@ -102,6 +108,8 @@ class ModelView {
   bool measuring() const;
   void SetMeasuring(bool on);
   void ClearMeasure();
+  // The grid and axes under the model (G in OnKeyboard).
+  void ToggleGrid();
   // UI thread: a click at pixel (x, y) of the picture, cast on the model at the next frame.
   void Pick(int32_t x, int32_t y);
   // The distance between the two points in the model's units; negative without two.
@@ -144,6 +152,7 @@ class ModelView {
   // only at a pick that comes before it is done.
   std::shared_future<std::shared_ptr<const ModelPicker>> picker_;
   bool measuring_ = false;
+  bool grid_ = false;
   bool pickPending_ = false;
   int32_t pickX_ = 0, pickY_ = 0;
   std::vector<std::array<float, 3>> measured_;  // model units, the viewer's frame

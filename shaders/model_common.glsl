@@ -26,6 +26,7 @@ layout(set = 0, binding = 0, std140) uniform ViewFrame {
   vec4 shadow;        // x: one texel of the shadow map, y: depth bias
   ivec4 lightCount;   // x: punctual lights in use
   PunctualLight lights[kMaxLights];
+  vec4 grid;          // xy: the model's origin (world); z: the lines' spacing (world units); w: 1 shown
 } frame;
 
 struct Instance {
