@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "render/frame_presenter.h"
-#include "render/frame_thread.h"
 #include "render/render_device.h"
 
 ModelStage::~ModelStage() {
@@ -42,24 +41,27 @@ namespace {
 // and kept.
 class PresentAndRead final : public FramePresenter {
  public:
-  PresentAndRead(FramePresenter* window, PictureReader& reader) : window_(window), reader_(reader) {}
+  PresentAndRead(RenderDevice& device, FramePresenter* window) : device_(device), window_(window) {}
   bool acquire() override {
     shown_ = window_ != nullptr && window_->acquire();
     return true;
   }
   void recordPresent(VkCommandBuffer cmd, const GpuImage& picture) override {
     if (shown_) window_->recordPresent(cmd, picture);
-    reader_.recordPresent(cmd, picture);
+    read_ = device_.prepareReadBack(picture);
+    if (read_) device_.recordReadBack(cmd, picture);
   }
   void present() override {
     if (shown_) window_->present();
-    reader_.present();
+    if (read_) device_.copyReadBack(rgba);
   }
 
+  std::vector<uint8_t> rgba;  // top row first; empty when it could not be read
+
  private:
+  RenderDevice& device_;
   FramePresenter* window_;
-  PictureReader& reader_;
-  bool shown_ = false;
+  bool shown_ = false, read_ = false;
 };
 
 }  // namespace
@@ -101,11 +103,9 @@ bool ModelStage::renderFrame(double seconds, FramePresenter* presenter) {
     overlayWidth_ = painter ? width : 0;
     overlayHeight_ = painter ? height : 0;
   }
-  std::optional<PictureReader> reader;
   std::optional<PresentAndRead> both;
   if (done) {
-    reader.emplace(device_);
-    both.emplace(presenter, *reader);
+    both.emplace(device_, presenter);
     presenter = &*both;
   }
   bool ok = true;
@@ -119,7 +119,7 @@ bool ModelStage::renderFrame(double seconds, FramePresenter* presenter) {
   }
   if (done) {
     const GpuImage& picture = renderer_.picture();
-    done(std::move(reader->rgba), static_cast<int32_t>(picture.width), static_cast<int32_t>(picture.height));
+    done(std::move(both->rgba), static_cast<int32_t>(picture.width), static_cast<int32_t>(picture.height));
   }
   return ok;
 }

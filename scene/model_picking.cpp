@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "model/matrix_math.h"
-#include "scene/model_view.h"
 
 namespace {
 
@@ -143,27 +142,28 @@ void ModelPicker::build(const Mesh& mesh, MeshTree& tree) {
 }
 
 ModelPicker::Hit ModelPicker::cast(const float origin[3], const float direction[3], const DrawableModel& model,
-                                   const ModelFrame& frame) const {
+                                   std::span<const Matrix4> instanceWorlds, std::span<const int32_t> jointOffsets,
+                                   std::span<const Matrix4> joints) const {
   Hit hit;
   const Ray world = makeRay(origin, direction);
   float nearest = std::numeric_limits<float>::infinity();
-  for (std::size_t i = 0; i < model.instances.size() && i < frame.instanceWorlds.size(); ++i) {
+  for (std::size_t i = 0; i < model.instances.size() && i < instanceWorlds.size(); ++i) {
     const DrawableInstance& instance = model.instances[i];
     if (instance.mesh < 0 || static_cast<std::size_t>(instance.mesh) >= trees_.size()) continue;
     const Mesh& mesh = model.meshes[static_cast<std::size_t>(instance.mesh)];
-    const Matrix4& placed = frame.instanceWorlds[i];
-    const int32_t joints = i < frame.jointOffsets.size() ? frame.jointOffsets[i] : -1;
-    if (joints >= 0) {
+    const Matrix4& placed = instanceWorlds[i];
+    const int32_t firstJoint = i < jointOffsets.size() ? jointOffsets[i] : -1;
+    if (firstJoint >= 0) {
       // Posed as the vertex shader poses it: the weighted joints, then the view.
       auto posed = [&](const MeshPrimitive& p, uint32_t vertex, float out[3]) {
         const float* v = &p.positions[static_cast<std::size_t>(vertex) * 3];
         float sum[3] = {0, 0, 0};
         for (int k = 0; k < 4 && !p.joints.empty(); ++k) {
           const float w = p.weights[static_cast<std::size_t>(vertex) * 4 + static_cast<std::size_t>(k)];
-          const std::size_t j = static_cast<std::size_t>(joints) + p.joints[static_cast<std::size_t>(vertex) * 4 + static_cast<std::size_t>(k)];
-          if (w == 0 || j >= frame.joints.size()) continue;
+          const std::size_t j = static_cast<std::size_t>(firstJoint) + p.joints[static_cast<std::size_t>(vertex) * 4 + static_cast<std::size_t>(k)];
+          if (w == 0 || j >= joints.size()) continue;
           float moved[3];
-          TransformPoint(frame.joints[j], v, moved);
+          TransformPoint(joints[j], v, moved);
           for (int c = 0; c < 3; ++c) sum[c] += w * moved[c];
         }
         if (p.joints.empty()) std::copy_n(v, 3, sum);
@@ -182,9 +182,9 @@ ModelPicker::Hit ModelPicker::cast(const float origin[3], const float direction[
     }
     // Rigid: the ray into the mesh's frame, where its hierarchy is; t is the same in both.
     Matrix4 inverse;
-    float determinant = 0;
-    MatrixInverse(inverse, &determinant, placed);
-    if (!(std::fabs(determinant) > 0)) continue;
+    float determinant[4];  // the inverse stores it four times
+    MatrixInverse(inverse, determinant, placed);
+    if (!(std::fabs(determinant[0]) > 0)) continue;
     float local[3], localDirection[4];
     TransformPoint(inverse, origin, local);
     const float d[4] = {direction[0], direction[1], direction[2], 0};

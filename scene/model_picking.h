@@ -5,11 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "scene/drawable_model.h"
-
-struct ModelFrame;
 
 class ModelPicker {
  public:
@@ -21,9 +20,12 @@ class ModelPicker {
     float corner[3] = {};  // the hit triangle's corner nearest to it, world units
     float distance = 0;    // along the ray, in units of its direction's length
   };
-  // The nearest hit of the ray `origin` + t `direction` (t > 0, world units) on `model` as
-  // `frame` places it (its instance worlds and joints).
-  Hit cast(const float origin[3], const float direction[3], const DrawableModel& model, const ModelFrame& frame) const;
+  // The nearest hit of the ray `origin` + t `direction` (t > 0, world units) on `model` as a
+  // frame places it: each instance's world, and for a skinned one the first of its matrices in
+  // `joints` (-1: rigid), as the model view's frame holds them.
+  Hit cast(const float origin[3], const float direction[3], const DrawableModel& model,
+           std::span<const Matrix4> instanceWorlds, std::span<const int32_t> jointOffsets,
+           std::span<const Matrix4> joints) const;
 
   std::size_t triangleCount() const { return triangles_; }
 

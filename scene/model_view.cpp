@@ -141,9 +141,9 @@ void ModelView::pickAndMark(const float eye[3]) {
   }
   Matrix4 viewProjection, unproject, fromView;
   MatrixMultiply(viewProjection, frame_.view, frame_.projection);
-  float determinant = 0;
-  MatrixInverse(unproject, &determinant, viewProjection);
-  MatrixInverse(fromView, &determinant, toView_);
+  float determinant[4];  // the inverse stores it four times
+  MatrixInverse(unproject, determinant, viewProjection);
+  MatrixInverse(fromView, determinant, toView_);
   auto toPixels = [&](const float world[3], float out[2]) {
     const float p[4] = {world[0], world[1], world[2], 1};
     float clip[4];
@@ -160,7 +160,8 @@ void ModelView::pickAndMark(const float eye[3]) {
     float far[4];
     TransformRow(far, ndc, unproject);
     const float direction[3] = {far[0] / far[3] - eye[0], far[1] / far[3] - eye[1], far[2] / far[3] - eye[2]};
-    const ModelPicker::Hit hit = picker.get()->cast(eye, direction, *model_, frame_);
+    const ModelPicker::Hit hit =
+        picker.get()->cast(eye, direction, *model_, frame_.instanceWorlds, frame_.jointOffsets, frame_.joints);
     if (hit.found) {
       float cornerPixels[2];
       const bool snap = toPixels(hit.corner, cornerPixels) &&
