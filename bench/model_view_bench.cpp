@@ -32,6 +32,7 @@
 #include "app/startup_scene.h"
 #include "app/window_layout.h"
 #include "bench/generated_documents.h"
+#include "bench/process_run.h"
 #include "bench/spread_reporter.h"
 #include "model/model_format.h"
 #include "render/frame_thread.h"
@@ -179,28 +180,6 @@ void openInProcess(benchmark::State& state, const fs::path& file) {
 
 void BM_OpenLargestToFirstFrame(benchmark::State& state) { openInProcess(state, largestModel()); }
 void BM_OpenNodeSceneToFirstFrame(benchmark::State& state) { openInProcess(state, nodeScene()); }
-
-// `program ARGS` as a whole process, its standard error discarded; false when it fails.
-bool runProcess(const std::string& program, std::vector<std::string> args, bool coldShaderCache = false) {
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  if (coldShaderCache) env.emplace_back("MESA_SHADER_CACHE_DISABLE=true");
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // warnings of textures it lacks
-  pid_t pid = 0;
-  const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // A headless picture of a model as a whole process: this build's, or (range 1) the earlier one
 // that MV_BASELINE_PROGRAM names.

@@ -34,5 +34,8 @@ MV_TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev vulkan-
 if ! command -v npm >/dev/null 2>&1; then MV_TEST_PACKAGES+=(npm); fi
 # What only the benchmarks need.
 MV_BENCH_PACKAGES=(libbenchmark-dev libassimp-dev libtinygltf-dev nlohmann-json3-dev)
+# The peer viewer the benchmarks compare pictures with; scripts/bench installs it, the tests
+# never need it.
+MV_PEER_PACKAGES=(f3d)
 # What running the viewer without a display, and the end-to-end tests, need.
 MV_VIRTUAL_DISPLAY_PACKAGES=(xvfb xdotool x11-utils imagemagick openbox)
