@@ -91,11 +91,12 @@ class ShadingTest : public testing::Test {
   Picture picture(const fs::path& model, const std::string& options, int width, int height) {
     const fs::path shot = folder_ / "shot.png";
     fs::remove(shot);
-    ViewerRun run = runViewer("--headless '" + model.string() + "' " + options + " --stats --size " +
+    ViewerRun run = runViewer("--headless '" + model.string() + "' " + options + " --stats --validate --size " +
                               std::to_string(width) + "x" + std::to_string(height) + " --screenshot '" + shot.string() + "'");
     Picture p;
     if (run.err.find("no usable Vulkan device") != std::string::npos) return p;
     EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("validation"), std::string::npos) << run.err;  // with its environment or another
     int channels = 0;
     std::unique_ptr<uint8_t, void (*)(void*)> data(stbi_load(shot.c_str(), &p.width, &p.height, &channels, 3), stbi_image_free);
     if (!data) {
