@@ -10,6 +10,9 @@
 #include <climits>
 #include <cstddef>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -19,6 +22,7 @@
 #include "app/whole_file.h"
 #include "model/model_format.h"
 #include "render/model_stage.h"
+#include "scene/model_view.h"
 
 namespace fs = std::filesystem;
 
@@ -210,15 +214,15 @@ std::string ViewerTools::barText() const {
   return std::chrono::steady_clock::now() < messageUntil_ ? message_ : std::string();
 }
 
-// The shown file's folder is watched (editors and exporters often write a new file and rename
-// it over the old one, which a watch on the file itself would miss); events for its name start
-// or prolong the settling time, after which the model is read again.
+// The folders of the shown file and of the image files it uses are watched (editors and
+// exporters often write a new file and rename it over the old one, which a watch on the file
+// itself would miss); events for one of those names start or prolong the settling time, after
+// which the model is read again.
 void ViewerTools::watchLoop() {
   const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return;
-  fs::path folder;
-  std::string name;
-  int watch = -1;
+  std::map<fs::path, int> watches;            // folder: its watch
+  std::map<int, std::set<std::string>> names;  // watch: the names in it that count
   bool pending = false;
   std::chrono::steady_clock::time_point due;
   alignas(inotify_event) char buffer[16 * 1024];
@@ -227,15 +231,35 @@ void ViewerTools::watchLoop() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) break;
     }
-    const fs::path shown = drops_.shownFile();
-    if (!shown.empty() && shown.parent_path() != folder) {
-      if (watch >= 0) ::inotify_rm_watch(fd, watch);
-      folder = shown.parent_path();
-      watch = ::inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE);
-      pending = false;
+    // What the shown model is made of: its file, and its images' files.
+    std::vector<fs::path> files;
+    if (const std::string shown = drops_.shownFile(); !shown.empty()) files.emplace_back(shown);
+    if (std::shared_ptr<ModelView> view = stage_.shown()) {
+      for (const DrawableImage& image : view->model().images) {
+        if (!image.file.empty()) files.push_back(image.file);
+      }
     }
-    name = shown.filename().string();
-    // The shown file changes when a load ends, which nothing signals here: look again now and then.
+    std::map<fs::path, std::set<std::string>> wanted;
+    for (const fs::path& file : files) wanted[file.parent_path()].insert(file.filename().string());
+    for (auto it = watches.begin(); it != watches.end();) {
+      if (wanted.count(it->first) != 0) {
+        ++it;
+        continue;
+      }
+      ::inotify_rm_watch(fd, it->second);
+      names.erase(it->second);
+      it = watches.erase(it);
+    }
+    for (const auto& [folder, inFolder] : wanted) {
+      auto found = watches.find(folder);
+      if (found == watches.end()) {
+        const int watch = ::inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE);
+        if (watch < 0) continue;
+        found = watches.emplace(folder, watch).first;
+      }
+      names[found->second] = inFolder;
+    }
+    // The shown model changes when a load ends, which nothing signals here: look again now and then.
     int timeout = 1000;
     if (pending) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
@@ -251,7 +275,8 @@ void ViewerTools::watchLoop() {
       for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
         for (char* p = buffer; p < buffer + n;) {
           const auto* event = reinterpret_cast<const inotify_event*>(p);
-          if (event->len > 0 && name == event->name) {
+          const auto watched = names.find(event->wd);
+          if (event->len > 0 && watched != names.end() && watched->second.count(event->name) != 0) {
             pending = true;
             due = std::chrono::steady_clock::now() + kSettleTime;
           }

@@ -2,8 +2,9 @@
 // the picture (drawn with Cairo for the picture's size); Page Down and Page Up open the next or previous
 // model file of the shown model's folder (by the format table, in name order); F12 writes a
 // PNG of the display window's picture into the model's folder (or the working folder where
-// that is not writable) and names it in the bar; and a shown file rewritten on disk is read
-// again, the camera kept, once its writes have stopped for kSettleTime.
+// that is not writable) and names it in the bar; and when the shown file or an image file it
+// uses is rewritten on disk, the model is read again, the camera kept, once the writes have
+// stopped for kSettleTime.
 //
 // Threads: keys arrive on the input thread, pictures on the frame thread, and the watch runs
 // on a thread of its own; files are written on the UI thread (through `post`).

@@ -74,6 +74,7 @@ void decodeOne(const ImageSource& source, const fs::path& modelFolder, const std
                          "\"; \"" + path.string() + "\" is taken for it\n";
       }
       where += " (\"" + path.string() + "\")";
+      result.image.file = path;
       result.usable = decodeImageFile(path, PixelOrder::kRgbaTopRowFirst, rows, &why, &notes);
     }
   }

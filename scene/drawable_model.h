@@ -21,6 +21,7 @@
 
 struct DrawableImage {
   std::string name;  // as the model names it
+  std::filesystem::path file;  // the file it was read from; empty for one the model holds
   int32_t width = 0, height = 0;
   std::vector<uint8_t> rgba;  // 8-bit RGBA, top row first
   bool hasAlpha = false;      // some pixel is not opaque

@@ -1,9 +1,10 @@
 // The model view's tools on the running viewer: Page Down and Page Up step through the models
 // of the shown model's folder, F12 writes a picture of the window beside the model, a shown
-// file rewritten on disk is shown again, F5 to F8 frame the model from the presets, and H shows
-// and hides the list of keys.
+// file or a texture rewritten on disk is shown again, F5 to F8 frame the model from the presets,
+// H shows and hides the list of keys, and M measures.
 #include <gtest/gtest.h>
 #include <stb_image.h>
+#include <stb_image_write.h>
 
 #include <cstdio>
 #include <regex>
@@ -94,6 +95,30 @@ TEST_F(Desktop, PagesThroughTheFolderTakesPicturesReloadsAndFramesFromPresets) {
   press("h");
   EXPECT_LT(differing(changedFrom(keys), back), enough);
   EXPECT_EQ(stderrText().find("Vulkan validation"), std::string::npos) << stderrText();
+}
+
+// A texture the shown model uses, rewritten as an image editor saves it: the model is shown
+// again with the new image.
+TEST_F(Desktop, ARewrittenTextureIsShownAgain) {
+  startWindowManager();
+  std::ofstream(folder_ / "quad.mtl") << "newmtl m\nKd 1 1 1\nmap_Kd tex.png\n";
+  std::ofstream(folder_ / "quad.obj") << "mtllib quad.mtl\nusemtl m\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                                         "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3 4/4\n";
+  auto image = [&](uint8_t r, uint8_t g, uint8_t b, const fs::path& path) {
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), {r, g, b});
+    ASSERT_TRUE(stbi_write_png(path.c_str(), 4, 4, 3, pixels.data(), 12));
+  };
+  image(200, 30, 30, folder_ / "tex.png");
+  startViewer({}, {MV_PROGRAM, (folder_ / "quad.obj").string(), "--validate"});
+  const Rect d = screenRect(displayWindow());
+  auto blue = [](uint32_t v) { return (v & 0xFF) > ((v >> 16) & 0xFF) + 60; };
+  ASSERT_TRUE(retry(10s, [&] { return countColour(d, [](uint32_t v) { return ((v >> 16) & 0xFF) > (v & 0xFF) + 60; }) > 1000; }))
+      << "the red texture; " << stderrText();
+  image(30, 30, 200, folder_ / "tex.tmp.png");
+  fs::rename(folder_ / "tex.tmp.png", folder_ / "tex.png");
+  EXPECT_TRUE(retry(2s, [&] { return countColour(d, blue) > 1000; })) << "the blue texture; " << stderrText();
+  EXPECT_EQ(stderrText().find("validation"), std::string::npos) << stderrText();
 }
 
 // M, then two clicks near two corners of a box seen from the front: the points snap to the
