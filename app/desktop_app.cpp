@@ -214,7 +214,7 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
       displayResized();
     });
   };
-  dropped.failed = [&windows, &state](const std::string&) {
+  dropped.messaged = [&windows, &state](const std::string&) {
     windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); });
   };
   drops = std::make_unique<DroppedModels>(device, stage, scene, dropped, desktopOptions.shading);
@@ -236,13 +236,9 @@ int RunDesktop(const DesktopOptions& desktopOptions) {
   }
   tools = std::make_unique<ViewerTools>(
       *drops, stage, workingFolder,
-      ViewerTools::Hooks{[&windows](std::function<void()> task) { windows.post(std::move(task)); },
-                         [&windows, &state] { windows.post([&windows, &state] { windows.invalidateAndUpdate(state.mainWindow); }); }});
+      [&windows](std::function<void()> task) { windows.post(std::move(task)); });
   view.afterModelKeys = [&tools](const uint8_t* keys) { tools->onKeys(keys); };
-  state.barExtraText = [&drops, &tools] {
-    std::string text = tools->barText();
-    return text.empty() ? drops->barText() : text;
-  };
+  state.barExtraText = [&drops] { return drops->barText(); };
   view.renderSizeChanged = [&stage](int32_t width, int32_t height) {
     if (std::shared_ptr<ModelView> shown = stage.shown()) shown->SetViewport(width, height);
   };

@@ -88,7 +88,7 @@ void DroppedModels::loaderLoop() {
         if (again.model.empty()) {
           LoadErrorCapture error;
           printLoadError("%s: no model is shown to add this animation to", path.c_str());
-          fail(error.line());
+          showMessage(error.line());
           continue;
         }
         pending = again;
@@ -109,7 +109,7 @@ void DroppedModels::load(const Load& request) {
   LoadErrorCapture error;
   std::shared_ptr<ModelView> view = LoadModelView(request.model, request.animations, 1920, 1080, shading_);
   if (!view) {
-    fail(error.line().empty() ? request.model + ": cannot be shown" : error.line());
+    showMessage(error.line().empty() ? request.model + ": cannot be shown" : error.line());
     return;
   }
   // A model loaded before it and not yet shown is passed over.
@@ -120,14 +120,14 @@ void DroppedModels::load(const Load& request) {
   loadedKeepsCamera_ = request.keepCamera;
 }
 
-void DroppedModels::fail(const std::string& message) {
+void DroppedModels::showMessage(const std::string& message) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
     message_ = message;
     messageUntil_ = std::chrono::steady_clock::now() + kMessageTime;
   }
-  if (callbacks_.failed) callbacks_.failed(message);
+  if (callbacks_.messaged) callbacks_.messaged(message);
 }
 
 void DroppedModels::frameHook(int32_t width, int32_t height) {
@@ -145,7 +145,7 @@ void DroppedModels::frameHook(int32_t width, int32_t height) {
   // The stage's passes exist from the first model on.
   if (!stage_.create(width, height, &error) || !stage_.show(next, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    fail(error);
+    showMessage(error);
     return;
   }
   std::vector<const MeshSet*> startup;

@@ -30,14 +30,15 @@ bool TakesDroppedFiles(const std::vector<std::string>& paths);
 
 class DroppedModels {
  public:
-  // How long a failed load's message stays in the bar.
+  // How long a message (a failed load's, a tool's) stays in the bar.
   static constexpr std::chrono::seconds kMessageTime{5};
 
   struct Callbacks {
     // Frame thread: a new model is shown (the render size may now follow the window).
     std::function<void()> shown;
-    // Loader or frame thread: a drop could not be used; its one line is already on stderr.
-    std::function<void(const std::string& message)> failed;
+    // Any thread: the bar's message changed (a drop that could not be used, whose one line is
+    // already on stderr, or a tool's news).
+    std::function<void(const std::string& message)> messaged;
   };
 
   // Dropped models are lit and shown as `shading` says.
@@ -67,9 +68,11 @@ class DroppedModels {
   // loaded and passed over by a later one before it is shown is never uploaded.
   void frameHook(int32_t width, int32_t height);
 
-  // Any thread: the bar's extra text: a failed load's message for kMessageTime, else the shown
-  // model's status.
+  // Any thread: the bar's extra text: the last message for kMessageTime, else the shown model's
+  // status.
   std::string barText() const;
+  // Any thread: shows `message` in the bar for kMessageTime and tells callbacks_.messaged.
+  void showMessage(const std::string& message);
 
   // Once the frame thread has ended: waits for the load in progress to end. Later drops are
   // ignored.
@@ -87,8 +90,6 @@ class DroppedModels {
   };
   void loaderLoop();
   void load(const Load& request);
-  // Shows `message` in the bar for kMessageTime and tells callbacks_.failed.
-  void fail(const std::string& message);
 
   RenderDevice& device_;
   ModelStage& stage_;

@@ -122,22 +122,15 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(const std::vector<std::strin
         error = "--turntable needs SECONDS, 0.1 to 600";
         return std::nullopt;
       }
-    } else if (a == "--animation" && hasValue) {
+    } else if ((a == "--animation" || a == "--fps") && hasValue) {
       videoOptionGiven = true;
+      const bool animation = a == "--animation";
       int64_t n = 0;
-      if (!parseCount(args[++i], n) || n < 1 || n > 1000000) {
-        error = "--animation needs the number of an animation set, from 1";
+      if (!parseCount(args[++i], n) || n < 1 || n > (animation ? 1000000 : 120)) {
+        error = animation ? "--animation needs the number of an animation set, from 1" : "--fps needs frames a second, 1 to 120";
         return std::nullopt;
       }
-      options.animation = static_cast<int32_t>(n);
-    } else if (a == "--fps" && hasValue) {
-      videoOptionGiven = true;
-      int64_t n = 0;
-      if (!parseCount(args[++i], n) || n < 1 || n > 120) {
-        error = "--fps needs frames a second, 1 to 120";
-        return std::nullopt;
-      }
-      options.fps = static_cast<int32_t>(n);
+      (animation ? options.animation : options.fps) = static_cast<int32_t>(n);
     } else if (a == "--stats") {
       options.stats = true;
     } else if (a == "--validate") {

@@ -126,8 +126,8 @@ fs::path FreePictureName(const fs::path& folder, const std::string& stem) {
   }
 }
 
-ViewerTools::ViewerTools(DroppedModels& drops, ModelStage& stage, fs::path workingFolder, Hooks hooks)
-    : drops_(drops), stage_(stage), workingFolder_(std::move(workingFolder)), hooks_(std::move(hooks)) {
+ViewerTools::ViewerTools(DroppedModels& drops, ModelStage& stage, fs::path workingFolder, Post post)
+    : drops_(drops), stage_(stage), workingFolder_(std::move(workingFolder)), post_(std::move(post)) {
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ >= 0) watcher_ = std::thread([this] { watchLoop(); });
 }
@@ -177,13 +177,13 @@ void ViewerTools::takePicture() {
   stage_.requestPicture([this](std::vector<uint8_t> rgba, int32_t width, int32_t height) {
     // Encoding and writing wait for the UI thread: the frame thread goes on drawing.
     auto pixels = std::make_shared<std::vector<uint8_t>>(std::move(rgba));
-    hooks_.post([this, pixels, width, height] { writePicture(std::move(*pixels), width, height); });
+    post_([this, pixels, width, height] { writePicture(std::move(*pixels), width, height); });
   });
 }
 
 void ViewerTools::writePicture(std::vector<uint8_t> rgba, int32_t width, int32_t height) {
   if (rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4 || width <= 0) {
-    say("The picture could not be read back");
+    drops_.showMessage("The picture could not be read back");
     return;
   }
   const fs::path model = drops_.shownFile();
@@ -194,24 +194,10 @@ void ViewerTools::writePicture(std::vector<uint8_t> rgba, int32_t width, int32_t
   std::string why;
   if (png.empty() || !WriteFileWhole(file, png, &why)) {
     std::fprintf(stderr, "%s: cannot write the picture: %s\n", file.c_str(), png.empty() ? "cannot encode it" : why.c_str());
-    say("Cannot write " + file.filename().string());
+    drops_.showMessage("Cannot write " + file.filename().string());
     return;
   }
-  say("Saved " + file.string());
-}
-
-void ViewerTools::say(const std::string& message) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    message_ = message;
-    messageUntil_ = std::chrono::steady_clock::now() + kMessageTime;
-  }
-  if (hooks_.repaint) hooks_.repaint();
-}
-
-std::string ViewerTools::barText() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return std::chrono::steady_clock::now() < messageUntil_ ? message_ : std::string();
+  drops_.showMessage("Saved " + file.string());
 }
 
 // The folders of the shown file and of the image files it uses are watched (editors and

@@ -33,23 +33,18 @@ class ViewerTools {
  public:
   // A rewrite's writes are taken as done once none has come for this long.
   static constexpr std::chrono::milliseconds kSettleTime{300};
-  // How long a message stays in the bar.
-  static constexpr std::chrono::seconds kMessageTime{5};
 
-  struct Hooks {
-    std::function<void(std::function<void()>)> post;  // runs a task on the UI thread
-    std::function<void()> repaint;                    // the bar's text changed (UI thread)
-  };
+  // Runs a task on the UI thread.
+  using Post = std::function<void(std::function<void()>)>;
 
-  ViewerTools(DroppedModels& drops, ModelStage& stage, std::filesystem::path workingFolder, Hooks hooks);
+  // Messages go to the bar through `drops`, which also loads what the tools open.
+  ViewerTools(DroppedModels& drops, ModelStage& stage, std::filesystem::path workingFolder, Post post);
   ~ViewerTools();  // stop()
   ViewerTools(const ViewerTools&) = delete;
   ViewerTools& operator=(const ViewerTools&) = delete;
 
   // Input thread: the keyboard state after the model view took its keys.
   void onKeys(const uint8_t keys[256]);
-  // Any thread: a message for the bar (a written picture) for kMessageTime, else empty.
-  std::string barText() const;
   // Any thread: the shown model changed (a drop, the next file); the watch follows it.
   void followShown();
   // Ends the watch; later keys do nothing.
@@ -60,18 +55,15 @@ class ViewerTools {
   void takePicture();
   void writePicture(std::vector<uint8_t> rgba, int32_t width, int32_t height);
   void watchLoop();
-  void say(const std::string& message);
 
   DroppedModels& drops_;
   ModelStage& stage_;
   const std::filesystem::path workingFolder_;
-  const Hooks hooks_;
+  const Post post_;
   uint8_t previous_[256] = {};
   bool keysShown_ = false;  // the input thread's: the overlay of the keys is shown
 
-  mutable std::mutex mutex_;  // guards what follows
-  std::string message_;
-  std::chrono::steady_clock::time_point messageUntil_;
+  std::mutex mutex_;  // guards stopping_
   bool stopping_ = false;
   int wakeFd_ = -1;  // written to wake the watch: the file changed, or stop
   std::thread watcher_;

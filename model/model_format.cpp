@@ -150,15 +150,12 @@ Sniff sniffBlend(std::span<const uint8_t> head, uint64_t) {
   return startsWith(head, "\x1F\x8B") || startsWith(head, "\x28\xB5\x2F\xFD") ? Sniff::kMaybe : Sniff::kNo;
 }
 // The rest: a magic where the format has one (the game formats, whose .mdl files are not ours).
-Sniff sniffOtherZUp(std::span<const uint8_t> head, uint64_t) {
-  for (std::string_view magic : {"IDPO", "IDP3", "IDPC", "IDST", "IDSQ", "MDL5", "MDL7", "IBSP", "INTERQUAKEMODEL",
-                                 "HMP4", "HMP5", "HMP7"}) {
-    if (startsWith(head, magic)) return Sniff::kYes;
-  }
-  return Sniff::kMaybe;
-}
-Sniff sniffOtherYUp(std::span<const uint8_t> head, uint64_t) {
-  for (std::string_view magic : {"MS3D000000", "BB3D"}) {
+constexpr std::string_view kOtherZUpMagics[] = {"IDPO", "IDP3", "IDPC", "IDST", "IDSQ", "MDL5", "MDL7",
+                                                "IBSP", "INTERQUAKEMODEL", "HMP4", "HMP5", "HMP7"};
+constexpr std::string_view kOtherYUpMagics[] = {"MS3D000000", "BB3D"};
+template <const auto& kMagics>
+Sniff sniffMagics(std::span<const uint8_t> head, uint64_t) {
+  for (std::string_view magic : kMagics) {
     if (startsWith(head, magic)) return Sniff::kYes;
   }
   return Sniff::kMaybe;
@@ -270,9 +267,9 @@ constexpr ModelFormat kFormats[] = {
     {"StudioMdl", kSmdSuffixes, kSmdTypes, sniffSmd, kAssimpZUp, nullptr, readThroughAssimp<kAssimpZUp>, true},
     {"X3D", kX3dSuffixes, kX3dTypes, sniffXml<kX3dRoot>, kAssimpYUp, nullptr, readThroughAssimp<kAssimpYUp>, true},
     {"Blender", kBlendSuffixes, kBlendTypes, sniffBlend, kAssimpZUp, nullptr, readThroughAssimp<kAssimpZUp>},
-    {"model (Assimp, Z up)", kOtherZUpSuffixes, {}, sniffOtherZUp, kAssimpZUp, nullptr, readThroughAssimp<kAssimpZUp>,
+    {"model (Assimp, Z up)", kOtherZUpSuffixes, {}, sniffMagics<kOtherZUpMagics>, kAssimpZUp, nullptr, readThroughAssimp<kAssimpZUp>,
      true},
-    {"model (Assimp, Y up)", kOtherYUpSuffixes, {}, sniffOtherYUp, kAssimpYUp, nullptr, readThroughAssimp<kAssimpYUp>,
+    {"model (Assimp, Y up)", kOtherYUpSuffixes, {}, sniffMagics<kOtherYUpMagics>, kAssimpYUp, nullptr, readThroughAssimp<kAssimpYUp>,
      true},
 };
 

@@ -3,6 +3,10 @@
 
 #include <vulkan/vulkan.h>
 
+#include <cstdint>
+#include <vector>
+
+class RenderDevice;
 struct GpuImage;
 
 class FramePresenter {
@@ -14,4 +18,20 @@ class FramePresenter {
   virtual void recordPresent(VkCommandBuffer cmd, const GpuImage& picture) = 0;
   // Presents the image once the frame's commands have completed.
   virtual void present() = 0;
+};
+
+// Takes the frame's picture back to the host: given as a frame's presenter, it records the copy
+// after the composite pass, and once the frame is done the picture is in `rgba`.
+class PictureReader : public FramePresenter {
+ public:
+  explicit PictureReader(RenderDevice& device) : device_(device) {}
+  bool acquire() override;
+  void recordPresent(VkCommandBuffer cmd, const GpuImage& backBuffer) override;
+  void present() override;
+
+  std::vector<uint8_t> rgba;  // top row first; empty until a frame has been read
+
+ private:
+  RenderDevice& device_;
+  bool read_ = false;
 };

@@ -111,17 +111,6 @@ bool RenderOneFrame(DisplayView& view, FramePresenter* presenter, int steps) {
   return ok;
 }
 
-bool PictureReader::acquire() { return true; }
-
-void PictureReader::recordPresent(VkCommandBuffer cmd, const GpuImage& picture) {
-  read_ = device_.prepareReadBack(picture);
-  if (read_) device_.recordReadBack(cmd, picture);
-}
-
-void PictureReader::present() {
-  if (read_) device_.copyReadBack(rgba);
-}
-
 int FrameThread(DisplayView& view, FramePresenter* presenter) {
   FrameRateMeter meter;
   StepPacer pacer;

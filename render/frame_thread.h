@@ -22,22 +22,6 @@ class Scene;
 struct FrameDrawLists;
 struct GpuImage;
 
-// Takes the frame's picture back to the host: given as a frame's presenter, it records the copy
-// after the composite pass, and once the frame is done the picture is in `rgba`.
-class PictureReader : public FramePresenter {
- public:
-  explicit PictureReader(RenderDevice& device) : device_(device) {}
-  bool acquire() override;
-  void recordPresent(VkCommandBuffer cmd, const GpuImage& backBuffer) override;
-  void present() override;
-
-  std::vector<uint8_t> rgba;  // top row first; empty until a frame has been read
-
- private:
-  RenderDevice& device_;
-  bool read_ = false;
-};
-
 // Frames per second over windows of a little more than a second, on a millisecond clock that
 // wraps every minute (seconds x 1000 + milliseconds of the current UTC time).
 class FrameRateMeter {

@@ -41,27 +41,25 @@ namespace {
 // and kept.
 class PresentAndRead final : public FramePresenter {
  public:
-  PresentAndRead(RenderDevice& device, FramePresenter* window) : device_(device), window_(window) {}
+  PresentAndRead(RenderDevice& device, FramePresenter* window) : reader(device), window_(window) {}
   bool acquire() override {
     shown_ = window_ != nullptr && window_->acquire();
     return true;
   }
   void recordPresent(VkCommandBuffer cmd, const GpuImage& picture) override {
     if (shown_) window_->recordPresent(cmd, picture);
-    read_ = device_.prepareReadBack(picture);
-    if (read_) device_.recordReadBack(cmd, picture);
+    reader.recordPresent(cmd, picture);
   }
   void present() override {
     if (shown_) window_->present();
-    if (read_) device_.copyReadBack(rgba);
+    reader.present();
   }
 
-  std::vector<uint8_t> rgba;  // top row first; empty when it could not be read
+  PictureReader reader;
 
  private:
-  RenderDevice& device_;
   FramePresenter* window_;
-  bool shown_ = false, read_ = false;
+  bool shown_ = false;
 };
 
 }  // namespace
@@ -119,7 +117,7 @@ bool ModelStage::renderFrame(double seconds, FramePresenter* presenter) {
   }
   if (done) {
     const GpuImage& picture = renderer_.picture();
-    done(std::move(both->rgba), static_cast<int32_t>(picture.width), static_cast<int32_t>(picture.height));
+    done(std::move(both->reader.rgba), static_cast<int32_t>(picture.width), static_cast<int32_t>(picture.height));
   }
   return ok;
 }

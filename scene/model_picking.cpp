@@ -60,7 +60,6 @@ const float* corner(const MeshPrimitive& p, uint32_t triangle, int k) {
 // The hit's nearest corner of the three, and the hit itself, in world units.
 void record(ModelPicker::Hit& hit, float t, const Ray& world, const float corners[3][3]) {
   hit.found = true;
-  hit.distance = t;
   for (int k = 0; k < 3; ++k) hit.point[k] = world.origin[k] + t * world.direction[k];
   float best = std::numeric_limits<float>::infinity();
   for (int c = 0; c < 3; ++c) {
@@ -84,7 +83,6 @@ void ModelPicker::build(const Mesh& mesh, MeshTree& tree) {
     if (primitive.mode != PrimitiveMode::kTriangles) continue;
     for (uint32_t t = 0; t < primitive.indices.size() / 3; ++t) tree.triangles.push_back({p, t});
   }
-  triangles_ += tree.triangles.size();
   if (tree.triangles.empty()) return;
   auto centre = [&](const Triangle& t, int axis) {
     const MeshPrimitive& p = mesh.primitives[t.primitive];

@@ -18,7 +18,6 @@ class ModelPicker {
     bool found = false;
     float point[3] = {};   // where the ray meets the surface, world units
     float corner[3] = {};  // the hit triangle's corner nearest to it, world units
-    float distance = 0;    // along the ray, in units of its direction's length
   };
   // The nearest hit of the ray `origin` + t `direction` (t > 0, world units) on `model` as a
   // frame places it: each instance's world, and for a skinned one the first of its matrices in
@@ -26,8 +25,6 @@ class ModelPicker {
   Hit cast(const float origin[3], const float direction[3], const DrawableModel& model,
            std::span<const Matrix4> instanceWorlds, std::span<const int32_t> jointOffsets,
            std::span<const Matrix4> joints) const;
-
-  std::size_t triangleCount() const { return triangles_; }
 
  private:
   struct Node {
@@ -44,5 +41,4 @@ class ModelPicker {
   void build(const Mesh& mesh, MeshTree& tree);
 
   std::vector<MeshTree> trees_;  // one per mesh
-  std::size_t triangles_ = 0;
 };

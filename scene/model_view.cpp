@@ -60,7 +60,19 @@ ModelView::ModelView(std::shared_ptr<const DrawableModel> model) : model_(std::m
   if (framedBox_.empty) framedBox_ = transformed(box, toView_);
   stage_ = StageFor(framedBox_);
   placeInstances();
+  // The grid: about ten lines across the model, a power of ten of its units apart, through
+  // its origin.
+  const float size = box.empty ? 1.0f : std::max({box.max[0] - box.min[0], box.max[1] - box.min[1], 1e-6f});
+  frame_.gridSpacing = std::pow(10.0f, std::round(std::log10(size / 10.0f))) * scale_;
+  frame_.gridOrigin[0] = toView_[12], frame_.gridOrigin[1] = toView_[13];
   Home();
+}
+
+double ModelView::distanceLocked() const {
+  if (measured_.size() < 2) return -1;
+  double d = 0;
+  for (int k = 0; k < 3; ++k) d += double(measured_[1][k] - measured_[0][k]) * (measured_[1][k] - measured_[0][k]);
+  return std::sqrt(d);
 }
 
 std::string ModelView::StatusText() const {
@@ -68,10 +80,8 @@ std::string ModelView::StatusText() const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!measuring_) return text;
   if (!text.empty()) text += "  ";
-  if (measured_.size() < 2) return text + "Measuring: click two points on the model";
-  double d = 0;
-  for (int k = 0; k < 3; ++k) d += double(measured_[1][k] - measured_[0][k]) * (measured_[1][k] - measured_[0][k]);
-  d = std::sqrt(d);
+  const double d = distanceLocked();
+  if (d < 0) return text + "Measuring: click two points on the model";
   char line[128];
   if (model_->metresPerUnit > 0) {
     std::snprintf(line, sizeof line, "Distance %.6g units, %.6g m", d, d * model_->metresPerUnit);
@@ -120,10 +130,7 @@ void ModelView::ToggleGrid() {
 
 double ModelView::measuredDistance() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (measured_.size() < 2) return -1;
-  double d = 0;
-  for (int k = 0; k < 3; ++k) d += double(measured_[1][k] - measured_[0][k]) * (measured_[1][k] - measured_[0][k]);
-  return std::sqrt(d);
+  return distanceLocked();
 }
 
 // Frame thread, with this frame's matrices: a pending click cast on the model, and the
@@ -132,18 +139,19 @@ void ModelView::pickAndMark(const float eye[3]) {
   bool pick = false;
   int32_t x = 0, y = 0, width = 1, height = 1;
   std::shared_future<std::shared_ptr<const ModelPicker>> picker;
+  bool marked = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     picker = picker_;
     pick = pickPending_ && picker.valid();
     pickPending_ = false;
+    marked = !measured_.empty();
     x = pickX_, y = pickY_, width = viewWidth_, height = viewHeight_;
   }
-  Matrix4 viewProjection, unproject, fromView;
+  frame_.markCount = 0;
+  if (!pick && !marked) return;  // most frames: nothing to cast, nothing to mark
+  Matrix4 viewProjection;
   MatrixMultiply(viewProjection, frame_.view, frame_.projection);
-  float determinant[4];  // the inverse stores it four times
-  MatrixInverse(unproject, determinant, viewProjection);
-  MatrixInverse(fromView, determinant, toView_);
   auto toPixels = [&](const float world[3], float out[2]) {
     const float p[4] = {world[0], world[1], world[2], 1};
     float clip[4];
@@ -154,6 +162,10 @@ void ModelView::pickAndMark(const float eye[3]) {
     return true;
   };
   if (pick) {
+    Matrix4 unproject, fromView;
+    float determinant[4];  // the inverse stores it four times
+    MatrixInverse(unproject, determinant, viewProjection);
+    MatrixInverse(fromView, determinant, toView_);
     // The ray from the eye through the pixel's centre (any depth in front of the eye will do).
     const float ndc[4] = {(static_cast<float>(x) + 0.5f) / static_cast<float>(width) * 2 - 1,
                           (static_cast<float>(y) + 0.5f) / static_cast<float>(height) * 2 - 1, 0.5f, 1};
@@ -181,7 +193,6 @@ void ModelView::pickAndMark(const float eye[3]) {
     std::lock_guard<std::mutex> lock(mutex_);
     points = measured_;
   }
-  frame_.markCount = 0;
   for (const std::array<float, 3>& p : points) {
     float world[3];
     TransformPoint(toView_, p.data(), world);
@@ -365,11 +376,6 @@ const ModelFrame& ModelView::Frame() {
     std::lock_guard<std::mutex> lock(mutex_);
     frame_.grid = grid_;
   }
-  // About ten lines across the model, a power of ten of its units apart.
-  const SceneBounds& box = model_->bounds;
-  const float size = box.empty ? 1.0f : std::max({box.max[0] - box.min[0], box.max[1] - box.min[1], 1e-6f});
-  frame_.gridSpacing = std::pow(10.0f, std::round(std::log10(size / 10.0f))) * scale_;
-  frame_.gridOrigin[0] = toView_[12], frame_.gridOrigin[1] = toView_[13];
   pickAndMark(frame_.eye);
   return frame_;
 }

@@ -95,8 +95,8 @@ class ModelView {
   void TogglePause() { animator_.togglePause(); }
   // The keys: 1 to 9 play a clip, space pauses, Home frames again, F5 to F8 frame it from the
   // front, the side, the top and three-quarters, M measures and Esc clears, G shows the grid and
-  // the axes, the arrows orbit and
-  // zoom (with shift, up and down tilt). Pressed keys act once; held arrows keep acting.
+  // the axes, the arrows orbit and zoom (with shift, up and down tilt). Pressed keys act once;
+  // held arrows keep acting.
   void OnKeyboard(const uint8_t keys[kModelViewKeys]);
 
   // The playing clip, and while measuring the distance measured (or what to do).
@@ -133,6 +133,7 @@ class ModelView {
   void placeInstances();
   void placeLights();
   void pickAndMark(const float eye[3]);
+  double distanceLocked() const;  // measuredDistance() with mutex_ held
 
   std::shared_ptr<const DrawableModel> model_;
   std::shared_ptr<const EnvironmentMaps> environment_;
